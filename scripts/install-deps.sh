@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Korvalo need.
+# Runs apt-get only when something is missing, so repeated runs cost nothing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+    libboost1.81-dev libcurl4-openssl-dev libssl-dev openssl libengine-gost-openssl
+    nlohmann-json3-dev libpugixml-dev libpcre2-dev libx11-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    tinyproxy xvfb xauth xdotool x11-utils nginx-light wrk
+    fonts-dejavu-core
+)
+if [ "${KORVALO_WITH_BROWSER:-0}" = 1 ]; then
+    packages+=(chromium nodejs npm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]} (run as root to install them)" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi

@@ -1,0 +1,80 @@
+#pragma once
+// Everything Korvalo's core asks of the person at the desktop: the signing dialogs, message
+// boxes, the tray balloon and the password prompts. The Qt layer implements it; tests give a
+// scripted double. Every call may come from any thread and blocks until the user has answered.
+
+#include <optional>
+#include <string>
+
+#include "core/record_sign.h"
+
+namespace korvalo {
+
+// Result codes of the signing dialogs and of the ID-card batch engine.
+enum DialogResult : int {
+    kResultSigned = 1,     // signed
+    kResultWindowClosed = 2,  // closed through the window frame
+    kResultClosed = 8,     // "Закрыть" or Escape, no certificate store, or nothing signed
+};
+
+// What a signing dialog and its engines need to know of the request and the settings.
+struct SigningOptions {
+    std::string certificateNum;  // serial text to preselect
+    int maxFileUpload = 0;       // largest file in bytes, 0 no limit, negative refuses all
+    int useIdCard = 0;           // non-zero: sign through the ID card
+    bool debug = false;
+    bool avCrypt = false;
+    std::string hashAlgOID;
+};
+
+// The three signing dialogs. Each returns a DialogResult value.
+class ISigningDialogs {
+public:
+    virtual ~ISigningDialogs() = default;
+    // Signs the message file fileName; on 1 signature holds the signature text.
+    virtual int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
+                                  std::string& signature, bool showMessage) = 0;
+    // Lets the user choose a file and signs it; on 1 fileName and signature are set.
+    virtual int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
+                                   std::string& signature, int mode) = 0;
+    // Signs every job with one certificate; results go into the job records.
+    virtual int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
+                                    const std::string& preselect) = 0;
+};
+
+// Message boxes and the tray balloon.
+class INotifier {
+public:
+    enum class Icon { Information, Error };
+    virtual ~INotifier() = default;
+    // Sets the tray balloon's text and shows it (nothing when there is no tray icon).
+    virtual void ShowBalloon(const std::string& text) = 0;
+    // A modal message box with an OK button, brought to the front.
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) = 0;
+};
+
+// The proxy login dialog ("Авторизация на прокси-сервере").
+class ICredentialsPrompt {
+public:
+    virtual ~ICredentialsPrompt() = default;
+    // On confirmation sets the three values (texts through the single-byte code page) and
+    // returns true; otherwise returns false and changes nothing.
+    virtual bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) = 0;
+};
+
+// Asks for the password of a private key (a protected PKCS#12 file of the certificate store).
+class IKeyPasswordPrompt {
+public:
+    virtual ~IKeyPasswordPrompt() = default;
+    // what names the key (its file); retry is true after a wrong password.
+    // Returns the password, or nothing when the user cancels.
+    virtual std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) = 0;
+};
+
+// The whole user interface.
+class IUserInterface : public ISigningDialogs,
+                       public INotifier,
+                       public ICredentialsPrompt,
+                       public IKeyPasswordPrompt {};
+
+}  // namespace korvalo
