@@ -18,7 +18,8 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 }
 
 std::string WithSlash(std::string folder) {
-    if (folder.empty() || folder.back() != '/') folder.push_back('/');
+    if (folder.empty() || folder.back() != '/')
+        folder.push_back('/');
     return folder;
 }
 
@@ -43,7 +44,8 @@ std::string MainIniPath() {
 
 std::string HomeFolder() {
     const char* home = std::getenv("HOME");
-    if (home != nullptr && *home != '\0') return home;
+    if (home != nullptr && *home != '\0')
+        return home;
     if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
         return pw->pw_dir;
     }
@@ -62,12 +64,20 @@ std::string PerUserIniPath() {
     return PerUserIniFolder() + name.string();
 }
 
-std::string ProtocolFilePath() { return ExecutableFolder() + "request.txt"; }
+std::string ProtocolFilePath() {
+    return ExecutableFolder() + "request.txt";
+}
 
-std::string SystemTempFolder() { return WithSlash(EnvOr("TMPDIR", "/tmp")); }
+std::string SystemTempFolder() {
+    return WithSlash(EnvOr("TMPDIR", "/tmp"));
+}
 
-std::string KorvaloTempFolder() { return SystemTempFolder() + "Korvalo/"; }
+std::string KorvaloTempFolder() {
+    return SystemTempFolder() + "Korvalo/";
+}
 
-std::string DocumentsFolder() { return HomeFolder() + "/Documents/"; }
+std::string DocumentsFolder() {
+    return HomeFolder() + "/Documents/";
+}
 
 }  // namespace korvalo

@@ -24,13 +24,17 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         len = 3;
         cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        if (b0 == 0xED)
+            hi = 0x9F;
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         len = 4;
         cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        if (b0 == 0xF4)
+            hi = 0x8F;
     } else {
         ++i;
         return 0xFFFD;
@@ -57,7 +61,8 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
 }  // namespace detail
 
 void AppendUtf8(std::string& out, char32_t ch) {
-    if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF)) ch = 0xFFFD;
+    if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF))
+        ch = 0xFFFD;
     if (ch < 0x80) {
         out.push_back(static_cast<char>(ch));
     } else if (ch < 0x800) {
@@ -112,10 +117,13 @@ constexpr std::array<char16_t, 128> kCp1251High = {
 };
 
 char EncodeCp1251(char32_t c) {
-    if (c < 0x80) return static_cast<char>(c);
-    if (c >= 0x0410 && c <= 0x044F) return static_cast<char>(0xC0 + (c - 0x0410));
+    if (c < 0x80)
+        return static_cast<char>(c);
+    if (c >= 0x0410 && c <= 0x044F)
+        return static_cast<char>(0xC0 + (c - 0x0410));
     for (std::size_t k = 0; k < kCp1251High.size(); ++k) {
-        if (kCp1251High[k] == c) return static_cast<char>(0x80 + k);
+        if (kCp1251High[k] == c)
+            return static_cast<char>(0x80 + k);
     }
     return '?';
 }
@@ -139,12 +147,15 @@ std::string FromCp1251(std::string_view bytes) {
     return out;
 }
 
-std::string ThroughCp1251(std::string_view utf8) { return FromCp1251(ToCp1251(utf8)); }
+std::string ThroughCp1251(std::string_view utf8) {
+    return FromCp1251(ToCp1251(utf8));
+}
 
 std::string FromLatin1(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (char ch : bytes) AppendUtf8(out, static_cast<unsigned char>(ch));
+    for (char ch : bytes)
+        AppendUtf8(out, static_cast<unsigned char>(ch));
     return out;
 }
 
@@ -158,34 +169,43 @@ std::string LowBytes(std::string_view utf8) {
 std::string FromBytesAsciiOnly(std::string_view bytes) {
     std::string out(bytes);
     for (char& ch : out) {
-        if (static_cast<unsigned char>(ch) > 0x7F) ch = '?';
+        if (static_cast<unsigned char>(ch) > 0x7F)
+            ch = '?';
     }
     return out;
 }
 
-std::string DecodeUtf8Bytes(std::string_view text) { return DecodeUtf8(LowBytes(text)); }
+std::string DecodeUtf8Bytes(std::string_view text) {
+    return DecodeUtf8(LowBytes(text));
+}
 
 namespace {
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 }  // namespace
 
 std::string Trim(std::string_view text) {
     std::size_t b = 0, e = text.size();
-    while (b < e && IsBlank(text[b])) ++b;
-    while (e > b && IsBlank(text[e - 1])) --e;
+    while (b < e && IsBlank(text[b]))
+        ++b;
+    while (e > b && IsBlank(text[e - 1]))
+        --e;
     return std::string(text.substr(b, e - b));
 }
 
 std::string TrimLeft(std::string_view text) {
     std::size_t b = 0;
-    while (b < text.size() && IsBlank(text[b])) ++b;
+    while (b < text.size() && IsBlank(text[b]))
+        ++b;
     return std::string(text.substr(b));
 }
 
 std::string ToLowerAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
 }
@@ -193,7 +213,8 @@ std::string ToLowerAscii(std::string_view text) {
 std::string ToUpperAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     }
     return out;
 }
@@ -208,11 +229,13 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
     std::string out;
-    if (from.empty()) return std::string(text);
+    if (from.empty())
+        return std::string(text);
     std::size_t pos = 0;
     while (true) {
         const std::size_t hit = text.find(from, pos);
-        if (hit == std::string_view::npos) break;
+        if (hit == std::string_view::npos)
+            break;
         out.append(text.substr(pos, hit - pos));
         out.append(to);
         pos = hit + from.size();
@@ -227,11 +250,13 @@ std::vector<std::string> SplitLines(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
             lines.emplace_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
             start = i + 1;
         }
     }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
+    if (start < text.size())
+        lines.emplace_back(text.substr(start));
     return lines;
 }
 
@@ -251,7 +276,8 @@ bool ParseInteger(std::string_view text, std::int32_t& value, bool allowHexPrefi
         base = 16;
         i += 2;
     }
-    if (i >= text.size()) return false;
+    if (i >= text.size())
+        return false;
     std::int64_t acc = 0;
     for (; i < text.size(); ++i) {
         const char c = text[i];
@@ -268,7 +294,8 @@ bool ParseInteger(std::string_view text, std::int32_t& value, bool allowHexPrefi
         acc = acc * base + d;
         // Hexadecimal numbers may use all 32 bits (as the platform reads them); decimal ones
         // must fit the signed range.
-        if (acc > (base == 16 ? std::int64_t{0xFFFFFFFF} : std::int64_t{0x80000000})) return false;
+        if (acc > (base == 16 ? std::int64_t{0xFFFFFFFF} : std::int64_t{0x80000000}))
+            return false;
     }
     if (base == 16) {
         acc = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
@@ -297,7 +324,8 @@ std::string UrlEncodeForm(std::string_view utf8) {
         } else {
             std::string bytes;
             AppendUtf8(bytes, c);
-            for (char b : bytes) percent(static_cast<unsigned char>(b));
+            for (char b : bytes)
+                percent(static_cast<unsigned char>(b));
         }
     });
     return out;

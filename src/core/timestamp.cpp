@@ -40,9 +40,8 @@ std::string TempFileStem(Clock::time_point when) {
 
 long long MillisecondsSinceLocalMidnight(Clock::time_point when) {
     const std::tm tm = Local(when);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        when.time_since_epoch()) %
-                    1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
     return (static_cast<long long>(tm.tm_hour) * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000 +
            ms.count();
 }

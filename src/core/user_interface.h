@@ -12,9 +12,9 @@ namespace korvalo {
 
 // Result codes of the signing dialogs and of the ID-card batch engine.
 enum DialogResult : int {
-    kResultSigned = 1,     // signed
+    kResultSigned = 1,        // signed
     kResultWindowClosed = 2,  // closed through the window frame
-    kResultClosed = 8,     // "Закрыть" or Escape, no certificate store, or nothing signed
+    kResultClosed = 8,        // "Закрыть" or Escape, no certificate store, or nothing signed
 };
 
 // What a signing dialog and its engines need to know of the request and the settings.

@@ -27,7 +27,8 @@ TEST(Base64, SixtyFourCharacterLinesEachEndedByCrLf) {
     const std::string plain = Base64Encode(data);
     EXPECT_EQ(text, plain.substr(0, 64) + "\r\n" + plain.substr(64, 64) + "\r\n" +
                         plain.substr(128) + "\r\n");
-    EXPECT_EQ(Base64EncodeLines64(std::string(48, 'y')), Base64Encode(std::string(48, 'y')) + "\r\n");
+    EXPECT_EQ(Base64EncodeLines64(std::string(48, 'y')),
+              Base64Encode(std::string(48, 'y')) + "\r\n");
 }
 
 TEST(Base64, SeventySixCharacterLinesBreakOnlyAfterFullLines) {

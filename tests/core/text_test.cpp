@@ -8,11 +8,14 @@ namespace {
 TEST(CodePage1251, RoundTripsCyrillicAndReplacesWhatItLacks) {
     EXPECT_EQ(ToCp1251("Привет Ёё №"), "\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \xB9");
     EXPECT_EQ(FromCp1251("\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \xB9"), "Привет Ёё №");
-    EXPECT_EQ(ToCp1251("a€b"), "a\x88" "b");
+    EXPECT_EQ(ToCp1251("a€b"),
+              "a\x88"
+              "b");
     EXPECT_EQ(ThroughCp1251("日本 Ω ü"), "?? ? ?");
     EXPECT_EQ(ThroughCp1251("«текст»"), "«текст»");
     std::string all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
     EXPECT_EQ(ToCp1251(FromCp1251(all)), all);
 }
 
@@ -21,7 +24,10 @@ TEST(DecodeUtf8Bytes, TakesLowBytesAndDecodes) {
     EXPECT_EQ(DecodeUtf8Bytes(FromLatin1("\xD0\x9F\xD1\x80\xD0\xB8")), "При");
     EXPECT_EQ(DecodeUtf8Bytes("plain ascii"), "plain ascii");
     // Invalid sequences become U+FFFD.
-    EXPECT_EQ(DecodeUtf8Bytes(FromLatin1("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(DecodeUtf8Bytes(FromLatin1("a\xFF"
+                                         "b")),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(DecodeUtf8Bytes(FromLatin1("\xD0")), "\xEF\xBF\xBD");
     EXPECT_EQ(ThroughCp1251(DecodeUtf8Bytes(FromLatin1("\xC3\x28"))), "?(");
 }
@@ -40,11 +46,19 @@ TEST(ParseInteger, AcceptsDecimalAndBothHexPrefixes) {
         int value;
         bool allow0x;
     } cases[] = {
-        {"80", true, 80, true},     {"-1", true, -1, true},   {"0x1", true, 1, true},
-        {"$1F", true, 31, true},    {"0x1", false, 0, false}, {"$10", true, 16, false},
-        {"abc", false, 0, true},    {"", false, 0, true},     {"12 ", false, 0, true},
-        {"true", false, 0, true},   {"2147483647", true, 2147483647, true},
-        {"2147483648", false, 0, true}, {"$FFFFFFFF", true, -1, true},
+        {"80", true, 80, true},
+        {"-1", true, -1, true},
+        {"0x1", true, 1, true},
+        {"$1F", true, 31, true},
+        {"0x1", false, 0, false},
+        {"$10", true, 16, false},
+        {"abc", false, 0, true},
+        {"", false, 0, true},
+        {"12 ", false, 0, true},
+        {"true", false, 0, true},
+        {"2147483647", true, 2147483647, true},
+        {"2147483648", false, 0, true},
+        {"$FFFFFFFF", true, -1, true},
     };
     for (const Case& c : cases) {
         int v = 0;

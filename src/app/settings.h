@@ -1,0 +1,43 @@
+#pragma once
+// The settings fields Korvalo reads from its profile files, and the loader's properties.
+
+#include <string>
+#include <vector>
+
+namespace korvalo {
+
+// How the path loader finds its service (PathLoaderURLType).
+enum class PathLoaderUrlType { plDefault = 0, plLocal = 1, plCustom = 2 };
+
+// Properties of the service-address discovery component that the settings feed.
+struct PathLoaderProperties {
+    std::string MenuID;
+    bool AllowSetProxy = true;
+    PathLoaderUrlType PathLoaderURLType = PathLoaderUrlType::plDefault;
+    std::vector<std::string> PathLoaderURL;
+    std::string Proxy;          // through the single-byte code page
+    std::string ProxyUserName;  // through the single-byte code page
+    std::string ProxyPassword;  // through the single-byte code page
+    std::string SoftwareID;     // set at start-up, not from the files
+};
+
+// The settings fields of the main window.
+struct Settings {
+    bool useAutoProxy = false;
+    std::string proxyAddress;  // single-byte; empty: no proxy
+    int proxyPort = 80;
+    std::string proxyAccess;  // Base64 of "user:password"
+    std::string userName;     // single-byte; kept when proxyAccess is empty
+    std::string userPwd;      // single-byte; kept when proxyAccess is empty
+    bool isSavePwd = true;
+    std::string hashAlgOID;    // single-byte
+    bool signatureKZ = false;  // provider "IOLA"
+    bool debug = false;
+    bool debugExt = false;
+    bool avCrypt = false;
+    int socket_size = 4000;
+    bool bCheckUpdate = false;  // checkupdate equal to 1
+    PathLoaderProperties pathLoader;
+};
+
+}  // namespace korvalo
