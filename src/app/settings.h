@@ -1,6 +1,8 @@
 #pragma once
 // The settings fields Korvalo reads from its profile files, and the loader's properties.
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,29 @@ struct Settings {
     int socket_size = 4000;
     bool bCheckUpdate = false;  // checkupdate equal to 1
     PathLoaderProperties pathLoader;
+};
+
+// The settings of the running program. They are reloaded on the UI thread while connection and
+// upload threads read them, so readers take a copy and writers change them in one locked step.
+class SettingsStore {
+public:
+    Settings Snapshot() const {
+        std::lock_guard lock(mutex_);
+        return settings_;
+    }
+    void Replace(Settings settings) {
+        std::lock_guard lock(mutex_);
+        settings_ = std::move(settings);
+    }
+    // Runs change on the settings under the lock; change must not block or call back here.
+    void Update(const std::function<void(Settings&)>& change) {
+        std::lock_guard lock(mutex_);
+        change(settings_);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Settings settings_;
 };
 
 }  // namespace korvalo
