@@ -46,11 +46,24 @@ RequestLog::RequestLog(const std::string& file) {
 }
 
 void RequestLog::Write(const std::string& method, const std::string& target,
-                       const std::string& contentType, const std::string& body) {
+                       const std::string& contentType, const std::string& body,
+                       const Answer& answer) {
     if (!FOut.is_open())
         return;
-    const nlohmann::ordered_json line = {
+    nlohmann::ordered_json line = {
         {"method", method}, {"target", target}, {"contentType", contentType}, {"body", body}};
+    switch (answer.kind) {
+        case Answer::Kind::Http:
+            line["status"] = answer.status;
+            line["answer"] = answer.body;
+            break;
+        case Answer::Kind::NotHttp:
+            line["notHttp"] = true;
+            break;
+        case Answer::Kind::Hang:
+            line["hang"] = true;
+            break;
+    }
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::lock_guard lock(FLock);
     FOut << text << '\n' << std::flush;
@@ -64,7 +77,13 @@ CardService::CardService(ServiceOptions options)
 
 Answer CardService::Handle(const std::string& method, const std::string& target,
                            const std::string& contentType, const std::string& body) {
-    FLog.Write(method, target, contentType, body);
+    Answer answer = Decide(method, target, body);
+    FLog.Write(method, target, contentType, body, answer);
+    return answer;
+}
+
+Answer CardService::Decide(const std::string& method, const std::string& target,
+                           const std::string& body) {
     const std::string path = target.substr(0, target.find('?'));
     if (path != kSignPath) {
         Answer answer;

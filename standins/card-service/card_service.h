@@ -22,13 +22,14 @@ struct Answer {
     std::string body;
 };
 
-// Appends every request received to a file as one JSON line: method, target, contentType and
-// body (bytes that are not UTF-8 replaced). Safe to call from many threads.
+// Appends every request received and its answer to a file as one JSON line: method, target,
+// contentType, body, then status and answer (the answer's body), or hang or notHttp. Bytes that
+// are not UTF-8 are replaced. Safe to call from many threads.
 class RequestLog {
 public:
     explicit RequestLog(const std::string& file);  // empty: logs nothing
     void Write(const std::string& method, const std::string& target, const std::string& contentType,
-               const std::string& body);
+               const std::string& body, const Answer& answer);
 
 private:
     std::mutex FLock;
@@ -44,6 +45,7 @@ public:
                   const std::string& contentType, const std::string& body);
 
 private:
+    Answer Decide(const std::string& method, const std::string& target, const std::string& body);
     Answer SignAnswer(const std::string& body);
     Answer FailureAnswer(const std::string& body);
 
