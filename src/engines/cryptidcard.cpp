@@ -6,10 +6,12 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include "core/base64.h"
@@ -154,6 +156,19 @@ std::string MemberText(const nlohmann::json& answer, const char* name, bool allo
 }
 
 }  // namespace
+
+CardServiceOptions CardServiceOptions::FromEnvironment() {
+    CardServiceOptions options;
+    if (const char* text = std::getenv("KORVALO_CARD_SERVICE_PORT"); text != nullptr) {
+        const std::string_view port(text);
+        unsigned value = 0;
+        const auto parsed = std::from_chars(port.data(), port.data() + port.size(), value);
+        if (parsed.ec == std::errc() && parsed.ptr == port.data() + port.size() && value > 0 &&
+            value <= 65535)
+            options.port = static_cast<unsigned short>(value);
+    }
+    return options;
+}
 
 TSignIdCard::TSignIdCard(std::string FN, CardServiceOptions options)
     : FFName(std::move(FN)), FOptions(std::move(options)) {}

@@ -17,6 +17,10 @@ struct CardServiceOptions {
     // Only the connection set-up is bounded: once connected, the exchange may wait as long as
     // the service needs (it may be waiting for the user's PIN).
     long connectTimeoutMs = 5000;
+
+    // The defaults, with the port taken from $KORVALO_CARD_SERVICE_PORT when that holds a port
+    // number (how end-to-end tests point Korvalo at a stand-in on a free port).
+    static CardServiceOptions FromEnvironment();
 };
 
 // One object per signing attempt. Single mode signs the file FileName() (SignFile); batch mode
