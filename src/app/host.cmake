@@ -1,0 +1,25 @@
+# The Qt host: the UI-thread hand-over, the main window with its tray icon, the settings
+# dialog, message boxes and balloons, and the korvalo executable.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+
+# Shared by every Qt window of Korvalo: running work on the UI thread, bringing a window to
+# the front.
+add_library(korvalo_qtbase STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/ui_thread.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/foreground.cpp
+)
+target_link_libraries(korvalo_qtbase PUBLIC korvalo_core Qt6::Widgets)
+
+# The windows of the host: log window and tray, settings dialog, log sink, notifier.
+add_library(korvalo_hostui STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/main_window.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/qt_log_sink.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/qt_notifier.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/fopt.cpp
+)
+set_target_properties(korvalo_hostui PROPERTIES AUTOMOC ON)
+target_link_libraries(korvalo_hostui
+    PUBLIC korvalo_qtbase korvalo_log korvalo_settings
+    PRIVATE PkgConfig::PCRE2)
