@@ -1,0 +1,157 @@
+#pragma once
+// Test fixtures for anything that signs: keys, CA and personal certificates, certificate-store
+// folders (PEM and PKCS#12 files), GOST certificates made by the openssl command, and the
+// openssl command that checks CMS signatures.
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/cert_store.h"
+
+namespace korvalo::testing {
+
+// ---- temporary folders and processes ------------------------------------------------------
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
+std::string ReadBytes(const std::filesystem::path& file);
+
+struct CommandResult {
+    int exitCode = -1;   // the program's exit status; -1 when it could not run or was killed
+    std::string output;  // standard output and standard error together
+};
+
+// Runs argv[0] (searched in PATH) with the arguments, stdin from /dev/null, and waits.
+CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// ---- keys and certificates ----------------------------------------------------------------
+
+enum class KeyKind { Rsa2048, EcP256 };
+
+// A fresh key of that kind.
+EvpPkeyPtr MakeKey(KeyKind kind);
+// One key per kind and slot for the whole test process (a new reference each call):
+// certificates made for tests may share a key, which saves the time of making one. CA
+// certificates take slot 1, personal ones slot 0, so a CA never shares its holder's key.
+EvpPkeyPtr SharedKey(KeyKind kind, int slot = 0);
+
+// Name parts; an empty text leaves the part out. gn is 2.5.4.41 ("name"), sn 2.5.4.4.
+// c is written as a PrintableString of any length ("RUS" is allowed).
+struct NameSpec {
+    std::string cn, sn, gn, o, ou, c;
+};
+
+using Clock = std::chrono::system_clock;
+
+struct CertSpec {
+    NameSpec subject;
+    // The serial number's DER content bytes in hexadecimal, most significant first
+    // ("0A0B0C0D"; "80" gives a negative number, "0080" the positive 128).
+    std::string serialHex = "01";
+    Clock::time_point notBefore = Clock::now() - std::chrono::hours(24);
+    Clock::time_point notAfter = Clock::now() + std::chrono::hours(24 * 365);
+    KeyKind key = KeyKind::Rsa2048;
+    bool freshKey = false;  // true: a key of its own instead of a shared one
+};
+
+// A certificate with its private key.
+struct TestCert {
+    X509Ptr cert;
+    EvpPkeyPtr key;
+
+    std::string Der() const;
+    std::string CertPem() const;
+    // PKCS#8 PEM; encrypted with AES-256 when password is given.
+    std::string KeyPem(const std::optional<std::string>& password = std::nullopt) const;
+    // SerialToHex of the certificate's serial, as the store shows it.
+    std::string SerialText(bool grouping = true) const;
+};
+
+// A self-signed CA certificate (basicConstraints CA:TRUE, keyCertSign).
+TestCert MakeCa(const CertSpec& spec);
+// A personal certificate issued by issuer, signed with the digest md (SHA-256 by default);
+// the issuer name is issuer's subject.
+TestCert IssueCert(const TestCert& issuer, const CertSpec& spec, const EVP_MD* md = nullptr);
+// A CA named by caSubject plus one personal certificate: the usual pair for store tests.
+struct CaAndCert {
+    TestCert ca;
+    TestCert cert;
+};
+CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& spec);
+
+// ---- store files --------------------------------------------------------------------------
+
+struct PemOptions {
+    bool withKey = true;
+    std::optional<std::string> keyPassword;   // encrypts the key
+    std::vector<const TestCert*> extraCerts;  // written after the certificate (a chain)
+    bool keyFirst = false;                    // the key block before the certificates
+};
+void WritePem(const std::filesystem::path& file, const TestCert& cert,
+              const PemOptions& options = {});
+
+struct Pkcs12Options {
+    // No password: nothing encrypted and no MAC. A password (also the empty one): the key
+    // encrypted, a MAC, and the certificates encrypted when encryptCerts.
+    std::optional<std::string> password;
+    bool encryptCerts = true;
+    bool withKey = true;
+    std::vector<const TestCert*> extraCerts;  // CA certificates in the file
+};
+void WritePkcs12(const std::filesystem::path& file, const TestCert& cert,
+                 const Pkcs12Options& options = {});
+
+// The DER of cert with its serial number replaced by the INTEGER content contentHex (may be
+// empty: an INTEGER of length zero). The signature is left as it was.
+std::string ReplaceSerialDer(const std::string& certDer, const std::string& contentHex);
+
+// ---- GOST certificates through the openssl command ------------------------------------------
+
+// A GOST R 34.10-2012 (256-bit, parameter set A) CA and a personal certificate issued by it,
+// both signed with GOST R 34.11-2012 (signature algorithm 1.2.643.7.1.1.3.2); validity starts
+// now and lasts the whole days up to spec.notAfter (spec.key is not used). Files are
+// written into dir: gost-ca.pem, gost-ca.key, gost-cert.pem, gost-cert.key. Returns false
+// (and the command output in error) when the openssl command or its gost engine fails.
+struct GostFiles {
+    std::filesystem::path caCert, caKey, cert, key;
+};
+bool MakeGostCaAndCert(const std::filesystem::path& dir, const NameSpec& caSubject,
+                       const CertSpec& spec, GostFiles& files, std::string& error);
+
+// ---- checking CMS signatures with the openssl command -----------------------------------
+
+// openssl cms -verify -binary -inform DER against content; with caFile the chain is checked,
+// without it -noverify. gost adds -engine gost.
+CommandResult VerifyDetachedCms(const std::string& cmsDer, const std::string& content,
+                                const std::optional<std::filesystem::path>& caFile,
+                                bool gost = false);
+
+// What `openssl cms -cmsout -print` shows of a SignedData.
+struct CmsDump {
+    std::string text;                           // the whole print
+    std::vector<std::string> digestAlgorithms;  // digestAlgorithms of SignedData (OIDs
+                                                // or OpenSSL's short names as printed)
+    std::vector<std::string> signerDigests;     // digestAlgorithm of each SignerInfo
+    std::vector<std::string> signedAttributes;  // object names of the signed attributes
+    int certificateCount = 0;
+    bool detached = false;  // eContent absent
+};
+CmsDump PrintCms(const std::string& cmsDer, bool gost = false);
+
+}  // namespace korvalo::testing
