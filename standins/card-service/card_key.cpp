@@ -1,4 +1,8 @@
+// The engine interface is the way to reach the GOST algorithms of libengine-gost-openssl.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "card_key.h"
+
+#include <openssl/engine.h>
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -57,6 +61,26 @@ const EVP_MD* DigestFor(EVP_PKEY* key) {
 }
 
 }  // namespace
+
+CryptoEngine::CryptoEngine(const std::string& id) {
+    FEngine = ENGINE_by_id(id.c_str());
+    if (FEngine == nullptr)
+        ThrowOpenSsl("no OpenSSL engine " + id);
+    if (ENGINE_init(FEngine) != 1) {
+        ENGINE_free(FEngine);
+        ThrowOpenSsl("cannot start the OpenSSL engine " + id);
+    }
+    if (ENGINE_set_default(FEngine, ENGINE_METHOD_ALL) != 1) {
+        ENGINE_finish(FEngine);
+        ENGINE_free(FEngine);
+        ThrowOpenSsl("cannot use the OpenSSL engine " + id);
+    }
+}
+
+CryptoEngine::~CryptoEngine() {
+    ENGINE_finish(FEngine);
+    ENGINE_free(FEngine);
+}
 
 CardKey::CardKey(const std::string& certFile, const std::string& keyFile,
                  const std::string& password) {

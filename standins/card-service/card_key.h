@@ -11,6 +11,19 @@
 
 namespace korvalo::cardservice {
 
+// An OpenSSL engine, loaded and made the default for the algorithms it offers, so that keys
+// of those algorithms can be read and used. Keep it alive while such keys are in use.
+class CryptoEngine {
+public:
+    explicit CryptoEngine(const std::string& id);  // throws std::runtime_error
+    ~CryptoEngine();
+    CryptoEngine(const CryptoEngine&) = delete;
+    CryptoEngine& operator=(const CryptoEngine&) = delete;
+
+private:
+    struct engine_st* FEngine = nullptr;
+};
+
 struct X509Deleter {
     void operator()(X509* cert) const { X509_free(cert); }
 };

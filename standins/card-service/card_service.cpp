@@ -71,6 +71,8 @@ void RequestLog::Write(const std::string& method, const std::string& target,
 
 CardService::CardService(ServiceOptions options)
     : FOptions(std::move(options)), FLog(FOptions.logFile) {
+    if (!FOptions.engine.empty())
+        FEngine = std::make_unique<CryptoEngine>(FOptions.engine);
     if (!FOptions.certFile.empty())
         FKey = std::make_unique<CardKey>(FOptions.certFile, FOptions.keyFile, FOptions.keyPassword);
 }

@@ -50,8 +50,9 @@ private:
     Answer FailureAnswer(const std::string& body);
 
     ServiceOptions FOptions;
-    std::unique_ptr<CardKey> FKey;  // none: no card in the reader
-    std::mutex FCardLock;           // one signature at a time, as a card makes them
+    std::unique_ptr<CryptoEngine> FEngine;  // what the key's algorithm needs, when named
+    std::unique_ptr<CardKey> FKey;          // none: no card in the reader
+    std::mutex FCardLock;                   // one signature at a time, as a card makes them
     std::atomic<long> FCalls{0};
     RequestLog FLog;
 };

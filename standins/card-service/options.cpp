@@ -45,6 +45,8 @@ ServiceOptions ParseOptions(const std::vector<std::string>& args) {
             options.keyFile = value();
         } else if (arg == "--key-pass") {
             options.keyPassword = value();
+        } else if (arg == "--engine") {
+            options.engine = value();
         } else if (arg == "--log") {
             options.logFile = value();
         } else if (arg == "--status") {
@@ -87,6 +89,7 @@ CMS signature made with a key file.
   --cert FILE         PEM certificate of the card
   --key FILE          PEM private key of the card (with --cert)
   --key-pass TEXT     password of an encrypted key
+  --engine ID         OpenSSL engine to load for the key ("gost" for GOST keys)
   --log FILE          append every request received as one JSON line
 Failure modes (for every sign request, or only for those named by --fail-on-call):
   --status N          answer with HTTP status N

@@ -26,6 +26,7 @@ struct ServiceOptions {
     std::string certFile;        // PEM certificate of the "card"
     std::string keyFile;         // PEM private key of the "card"
     std::string keyPassword;     // for an encrypted key
+    std::string engine;          // OpenSSL engine to load first ("gost" for GOST keys)
     std::string logFile;         // every request received, one JSON line each
 
     AnswerShape shape = AnswerShape::Signature;

@@ -145,6 +145,44 @@ TEST_F(CardServiceTest, DecodesDataWithLineBreaksAndSignsAttachedOnRequest) {
               content);
 }
 
+TEST_F(CardServiceTest, AGostCardSignsWithTheGostDigest) {
+    const auto key = dir_.path() / "gost-key.pem";
+    const auto cert = dir_.path() / "gost-cert.pem";
+    std::string output;
+    if (RunProgram({"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256",
+                    "-pkeyopt", "paramset:A", "-out", key.string()},
+                   &output) != 0)
+        GTEST_SKIP() << "no GOST engine for the openssl command: " << output;
+    ASSERT_EQ(RunProgram(
+                  {"openssl", "req", "-engine", "gost", "-x509", "-key", key.string(),
+                   "-md_gost12_256", "-subj", "/CN=GOST Card", "-days", "2", "-out", cert.string()},
+                  &output),
+              0)
+        << output;
+    CardServiceProcess service(
+        {"--engine", "gost", "--cert", cert.string(), "--key", key.string()});
+    const std::string content = "подпись по ГОСТ";
+    const HttpAnswer answer = SignRequest(service.port(), Base64Encode(content));
+    ASSERT_EQ(answer.status, 200u) << answer.body;
+    const auto sigFile = WriteFile(
+        "gost.der", Base64Decode(nlohmann::json::parse(answer.body).at("sig").get<std::string>()));
+    const auto contentFile = WriteFile("content.txt", content);
+    EXPECT_EQ(RunProgram({"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-inform",
+                          "DER", "-in", sigFile.string(), "-noverify", "-content",
+                          contentFile.string(), "-out", (dir_.path() / "out").string()},
+                         &output),
+              0)
+        << output;
+    ASSERT_EQ(RunProgram({"openssl", "cms", "-engine", "gost", "-cmsout", "-print", "-inform",
+                          "DER", "-in", sigFile.string()},
+                         &output),
+              0)
+        << output;
+    const auto digest = output.find("digestAlgorithm:");
+    ASSERT_NE(digest, std::string::npos) << output;
+    EXPECT_NE(output.find("1.2.643.7.1.1.2.2", digest), std::string::npos) << output;
+}
+
 TEST_F(CardServiceTest, AnswersBadRequestsWithoutSigning) {
     struct Case {
         http::verb verb;
@@ -235,6 +273,7 @@ TEST_F(CardServiceTest, RefusesABadCommandLine) {
         {{"--port", "70000"}, 2},
         {{"--cert", card_->cert().string()}, 2},
         {{"--garbage", "--array"}, 2},
+        {{"--engine", "no-such-engine", "--port", "0"}, 1},
         {{"--cert", card_->cert().string(), "--key", other.key().string(), "--port", "0"}, 1},
         {{"--cert", (dir_.path() / "missing.pem").string(), "--key", card_->key().string()}, 1},
     };
