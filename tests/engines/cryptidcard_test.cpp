@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -153,6 +154,10 @@ struct AnswerCase {
     std::string message;   // the exact failure text, or
     std::string contains;  // a part of it
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IdCardAnswerTest : public IdCardTest, public ::testing::WithParamInterface<AnswerCase> {};
 
