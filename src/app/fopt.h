@@ -26,6 +26,8 @@ bool ProxyServerTextAccepted(std::string_view text);
 // made and, when OK is pressed with acceptable values, writes them back and closes with
 // result 1; "Отмена" and the window frame give result 2 and write nothing.
 class TFOptions : public QDialog {
+    Q_OBJECT
+
 public:
     // mainIni: the main settings file; prompt: the proxy login dialog, asked on OK in manual
     // mode when a server and a port are given.

@@ -15,6 +15,8 @@ namespace korvalo {
 // The login window: user name, password shown as "*", the fixed "Сохранить пароль" box,
 // "Вход" (Enter, result 1) and "Отмена" (Escape, result 2). Both fields start empty.
 class TFLogin : public QDialog {
+    Q_OBJECT
+
 public:
     explicit TFLogin(QWidget* parent = nullptr);
 

@@ -16,3 +16,11 @@ endfunction()
 korvalo_add_qtest(host_log_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_log_test.cpp
     LIBS korvalo_hostui)
+
+korvalo_add_qtest(host_window_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_window_test.cpp
+    LIBS korvalo_hostui)
+
+korvalo_add_qtest(host_options_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_options_test.cpp
+    LIBS korvalo_hostui korvalo_login)

@@ -1,0 +1,3 @@
+korvalo_add_gtest(desktop_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/desktop_test.cpp
+    LIBS korvalo_desktop X11)
