@@ -119,8 +119,9 @@ std::uint32_t DetachedCmsSigner::CheckDigest() const {
     return ok == 1 ? 0 : kNteBadAlgId;
 }
 
-std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der,
+std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der, CmsSignStage& stage,
                                       std::chrono::system_clock::time_point signingTime) const {
+    stage = CmsSignStage::Signing;
     if (data.size() > static_cast<std::size_t>(INT_MAX))
         return kErrorFileTooLarge;
     auto failed = [this]() {
@@ -146,6 +147,7 @@ std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der,
     BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     if (!in || CMS_final(cms.get(), in.get(), nullptr, kFlags) != 1)
         return failed();
+    stage = CmsSignStage::Encoding;
     const int len = i2d_CMS_ContentInfo(cms.get(), nullptr);
     if (len <= 0)
         return failed();

@@ -23,6 +23,9 @@ bool EnsureGostEngine();
 // names); nullptr when this build has no such digest.
 const EVP_MD* FindDigestByOid(std::string_view oid);
 
+// Where a signing call failed: making the signature, or writing the finished message out.
+enum class CmsSignStage { Signing, Encoding };
+
 // Makes one detached CMS SignedData per call with one signer: binary content, the signer's
 // own certificate as the only certificate, no S/MIME capabilities, signed attributes
 // content type, message digest and signing time. The certificate, key and digest must
@@ -36,10 +39,11 @@ public:
     std::uint32_t CheckDigest() const;
 
     // Signs data (not copied) with the signing time signingTime (UTC). Returns 0 and the
-    // DER in der, or a platform error code: kNteBadAlgId when the key refuses the digest,
-    // kNteNoMemory, kNteFail otherwise.
+    // DER in der, or a platform error code (kNteBadAlgId when the key refuses the digest,
+    // kNteNoMemory, kErrorFileTooLarge above 2 GiB - 1, kNteFail otherwise) with the stage
+    // that failed in stage.
     std::uint32_t Sign(
-        std::string_view data, std::string& der,
+        std::string_view data, std::string& der, CmsSignStage& stage,
         std::chrono::system_clock::time_point signingTime = std::chrono::system_clock::now()) const;
 
 private:

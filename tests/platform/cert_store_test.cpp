@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <deque>
 
 #include "core/base64.h"
 #include "support/cert_fixture.h"
@@ -23,24 +22,7 @@ using testing::NameSpec;
 using testing::TempDir;
 using testing::TestCert;
 
-// A password prompt that answers from a script and records every question.
-class ScriptedPrompt : public IKeyPasswordPrompt {
-public:
-    explicit ScriptedPrompt(std::deque<std::optional<std::string>> answers)
-        : answers_(std::move(answers)) {}
-    std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) override {
-        asked.push_back({what, retry});
-        if (answers_.empty())
-            return std::nullopt;
-        auto answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    }
-    std::vector<std::pair<std::string, bool>> asked;
-
-private:
-    std::deque<std::optional<std::string>> answers_;
-};
+using ScriptedPrompt = testing::ScriptedPasswordPrompt;
 
 CertSpec Spec(const std::string& serialHex, NameSpec subject = {"Test", "", "", "", "", ""}) {
     CertSpec spec;
@@ -336,7 +318,7 @@ TEST_F(CertStoreTest, KeysWithoutPasswordOpenWithoutAsking) {
     auto store = OpenStore();
     ASSERT_EQ(store->Certificates().size(), 3u);
     for (const auto& c : store->Certificates()) {
-        ScriptedPrompt prompt({});
+        ScriptedPrompt prompt;
         KeyResult key = c.LoadPrivateKey(&prompt);
         EXPECT_EQ(key.error, 0u) << c.SourceFile() << " " << key.message;
         EXPECT_NE(key.key, nullptr);

@@ -4,11 +4,14 @@
 // openssl command that checks CMS signatures.
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/user_interface.h"
 #include "platform/cert_store.h"
 
 namespace korvalo::testing {
@@ -39,6 +42,26 @@ struct CommandResult {
 
 // Runs argv[0] (searched in PATH) with the arguments, stdin from /dev/null, and waits.
 CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// A key password prompt that answers from a script (nothing = cancel; an exhausted script
+// cancels) and records every question as (what, retry).
+class ScriptedPasswordPrompt : public IKeyPasswordPrompt {
+public:
+    explicit ScriptedPasswordPrompt(std::deque<std::optional<std::string>> answers = {})
+        : answers_(std::move(answers)) {}
+    std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) override {
+        asked.emplace_back(what, retry);
+        if (answers_.empty())
+            return std::nullopt;
+        std::optional<std::string> answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+    std::vector<std::pair<std::string, bool>> asked;
+
+private:
+    std::deque<std::optional<std::string>> answers_;
+};
 
 // ---- keys and certificates ----------------------------------------------------------------
 
