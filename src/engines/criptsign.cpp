@@ -93,34 +93,44 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
     } catch (const std::bad_alloc&) {
         return CryptErrorText(kErrorNotEnoughMemory);
     }
-    std::size_t done = 0;
-    for (;;) {
-        if (done == data.size()) {
-            // The file may have grown since it was measured: read on, within the limit.
-            if (data.size() >= TSign::kMaxFileSize) {
-                char probe;
-                const ssize_t extra = ::read(fd.get(), &probe, 1);
-                if (extra > 0)
-                    return tooLarge(data.size() + 1);
-                break;
-            }
-            const std::size_t more = std::min<std::uint64_t>(
-                std::max<std::size_t>(data.size() / 2, 65536), TSign::kMaxFileSize - data.size());
-            data.resize(data.size() + more);
-        }
-        const ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
+    const auto readFailure = [&](int err) {
+        data.clear();
+        return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(CodeFromErrno(err));
+    };
+    // Reads into buffer up to its end or the end of the file; -1 on a read error.
+    const auto readInto = [&](char* buffer, std::size_t capacity) -> ssize_t {
+        std::size_t got = 0;
+        while (got < capacity) {
+            const ssize_t n = ::read(fd.get(), buffer + got, capacity - got);
+            if (n < 0 && errno == EINTR)
                 continue;
-            const int err = errno;
-            data.clear();
-            return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(CodeFromErrno(err));
+            if (n < 0)
+                return -1;
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
         }
-        if (n == 0)
+        return static_cast<ssize_t>(got);
+    };
+    const ssize_t got = readInto(data.data(), data.size());
+    if (got < 0)
+        return readFailure(errno);
+    data.resize(static_cast<std::size_t>(got));
+    if (data.size() < size)
+        return {};  // the file shrank since it was measured
+    // The file may have grown since it was measured: read on, within the limit. A small
+    // probe first, so the usual case never reallocates the whole buffer.
+    std::string tail(65536, '\0');
+    for (;;) {
+        const ssize_t more = readInto(tail.data(), tail.size());
+        if (more < 0)
+            return readFailure(errno);
+        if (more == 0)
             break;
-        done += static_cast<std::size_t>(n);
+        if (data.size() + static_cast<std::size_t>(more) > TSign::kMaxFileSize)
+            return tooLarge(data.size() + static_cast<std::size_t>(more));
+        data.append(tail, 0, static_cast<std::size_t>(more));
     }
-    data.resize(done);
     return {};
 }
 

@@ -1,0 +1,172 @@
+// Throughput and memory of TSign, printed as figures:
+// - a 100 MiB file in single mode: time and peak memory (goal: peak below 2.2 x file size
+//   + 32 MiB);
+// - 1,000 jobs of 10 KiB in batch mode with RSA-2048 and ECDSA P-256, against a plain OpenSSL
+//   CMS loop over the same data in the same run (goal: engine / plain >= 0.8).
+
+#include <openssl/cms.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "core/log_sink.h"
+#include "engines/criptsign.h"
+#include "support/cert_fixture.h"
+
+namespace {
+
+using namespace korvalo;
+using Seconds = std::chrono::duration<double>;
+
+constexpr char kSha256[] = "2.16.840.1.101.3.4.2.1";
+constexpr int kJobs = 1000;
+constexpr std::size_t kJobSize = 10 * 1024;
+constexpr std::size_t kBigFile = 100u * 1024 * 1024;
+constexpr int kRounds = 3;
+
+class NullLog : public ILogSink {
+public:
+    void PrintInfo(const std::string&) override {}
+    void ClearInfo() override {}
+    std::size_t LogLength() const override { return 0; }
+};
+
+std::string RandomBytes(std::size_t n, std::mt19937_64& rng) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; i += 8) {
+        const std::uint64_t v = rng();
+        for (std::size_t k = 0; k < 8 && i + k < n; ++k)
+            out[i + k] = static_cast<char>(v >> (8 * k));
+    }
+    return out;
+}
+
+// Peak resident memory of this process in KiB (VmHWM), and resetting it.
+long PeakRssKib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+bool ResetPeakRss() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    return static_cast<bool>(clear);
+}
+
+template <typename Fn>
+double BestSeconds(Fn&& fn) {
+    double best = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        fn();
+        best = std::min(best, Seconds(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// The same work without the engine: OpenSSL's CMS_sign over each job, DER out.
+double PlainLoop(const testing::TestCert& cert, const TJobList& jobs) {
+    return BestSeconds([&] {
+        for (const TRecordSign& job : jobs) {
+            BIO* in = BIO_new_mem_buf(job.pData.data(), static_cast<int>(job.pData.size()));
+            CMS_ContentInfo* cms =
+                CMS_sign(cert.cert.get(), cert.key.get(), nullptr, in, CMS_DETACHED | CMS_BINARY);
+            unsigned char* der = nullptr;
+            const int len = cms != nullptr ? i2d_CMS_ContentInfo(cms, &der) : -1;
+            if (len <= 0)
+                std::fprintf(stderr, "plain CMS_sign failed\n");
+            OPENSSL_free(der);
+            CMS_ContentInfo_free(cms);
+            BIO_free(in);
+        }
+    });
+}
+
+}  // namespace
+
+int main() {
+    testing::TempDir store;
+    testing::TempDir work;
+    NullLog log;
+    SigningOptions options;
+    options.hashAlgOID = kSha256;
+    const TSignContext context{log, options, store.path(), nullptr, nullptr};
+
+    const testing::NameSpec caName{"Bench CA", "", "", "Korvalo", "", "DE"};
+    testing::CertSpec rsaSpec;
+    rsaSpec.subject = {"Bench RSA", "", "", "", "", ""};
+    rsaSpec.serialHex = "0A0B0C0D";
+    rsaSpec.key = testing::KeyKind::Rsa2048;
+    testing::CertSpec ecSpec = rsaSpec;
+    ecSpec.subject.cn = "Bench EC";
+    ecSpec.serialHex = "0E0C0E0C";
+    ecSpec.key = testing::KeyKind::EcP256;
+    testing::CaAndCert rsa = testing::MakeCaAndCert(caName, rsaSpec);
+    testing::TestCert ec = testing::IssueCert(rsa.ca, ecSpec);
+    testing::WritePem(store / "1-rsa.pem", rsa.cert);
+    testing::WritePem(store / "2-ec.pem", ec);
+
+    std::mt19937_64 rng(20240305);
+
+    // ---- single mode, 100 MiB ------------------------------------------------------------
+    {
+        const std::filesystem::path big = work / "big.bin";
+        testing::WriteBytes(big, RandomBytes(kBigFile, rng));
+        const long before = PeakRssKib();
+        const bool reset = ResetPeakRss();
+        const long baseline = PeakRssKib();
+        const auto start = std::chrono::steady_clock::now();
+        TSign sign(context, big.string(), rsa.cert.SerialText());
+        const bool ok = sign.Sign();
+        const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
+        const long peak = PeakRssKib();
+        const double fileMib = kBigFile / 1048576.0;
+        const double goalMib = 2.2 * fileMib + 32;
+        std::printf("single mode, %.0f MiB file, RSA-2048: %s in %.3f s (%.1f MiB/s)\n", fileMib,
+                    ok ? "signed" : sign.message().c_str(), seconds, fileMib / seconds);
+        std::printf("  peak memory %.1f MiB (before the run %.1f MiB%s), goal below %.1f MiB: %s\n",
+                    peak / 1024.0, (reset ? baseline : before) / 1024.0,
+                    reset ? "" : ", peak not reset", goalMib,
+                    peak / 1024.0 < goalMib ? "met" : "NOT met");
+        std::filesystem::remove(big);
+    }
+
+    // ---- batch mode, 1,000 x 10 KiB --------------------------------------------------------
+    TJobList jobs;
+    jobs.reserve(kJobs);
+    for (int i = 0; i < kJobs; ++i)
+        jobs.push_back({std::to_string(i), RandomBytes(kJobSize, rng), "", ""});
+    const double dataMib = kJobs * kJobSize / 1048576.0;
+
+    struct Run {
+        const char* name;
+        const testing::TestCert* cert;
+    };
+    for (const Run& run : {Run{"RSA-2048", &rsa.cert}, Run{"ECDSA P-256", &ec}}) {
+        bool ok = true;
+        const double engine = BestSeconds([&] {
+            TSign sign(context, jobs, run.cert->SerialText(), "");
+            ok = sign.Sign() && ok;
+        });
+        const double plain = PlainLoop(*run.cert, jobs);
+        const double engineRate = kJobs / engine;
+        const double plainRate = kJobs / plain;
+        std::printf("batch mode, %d jobs of %zu KiB, %s%s:\n", kJobs, kJobSize / 1024, run.name,
+                    ok ? "" : " (SIGNING FAILED)");
+        std::printf("  TSign        %8.1f jobs/s  %7.2f MiB/s  (best of %d: %.3f s)\n", engineRate,
+                    dataMib / engine, kRounds, engine);
+        std::printf("  plain CMS    %8.1f jobs/s  %7.2f MiB/s  (best of %d: %.3f s)\n", plainRate,
+                    dataMib / plain, kRounds, plain);
+        std::printf("  ratio TSign / plain %.3f, goal >= 0.8: %s\n", engineRate / plainRate,
+                    engineRate / plainRate >= 0.8 ? "met" : "NOT met");
+    }
+    return 0;
+}
