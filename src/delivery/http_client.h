@@ -1,0 +1,135 @@
+#pragma once
+// The HTTP client of the upload: one synchronous POST over libcurl, reported through the six
+// notifications the main window handles (authentication, completion, error, response
+// progress, client certificate, server certificate).
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korvalo {
+
+// Who asked for credentials.
+enum class AuthTarget { Proxy, Server };
+
+// What the client knows of the server's certificate when it asks whether to accept it.
+struct ServerCertificateInfo {
+    std::string protocolName;   // "TLSv1.3", "TLSv1.2" ...
+    std::string algorithmName;  // the negotiated cipher, e.g. "TLS_AES_256_GCM_SHA384"
+};
+
+// The notifications of one POST. They arrive on the thread that calls THttpClient::Post.
+class IHttpClientEvents {
+public:
+    virtual ~IHttpClientEvents() = default;
+    // An authentication challenge (a 407 from the proxy or a 401 with WWW-Authenticate from
+    // the server). Set userName and password and leave abort false to have the request
+    // repeated with them; set abort to complete the request with the challenge's status.
+    virtual void NetHTTPClient1AuthEvent(AuthTarget target, const std::string& realm,
+                                         const std::string& url, std::string& userName,
+                                         std::string& password, bool& abort) = 0;
+    // The request finished with an HTTP status (any status, 407 included).
+    virtual void NetHTTPClient1RequestCompleted(int statusCode) = 0;
+    // The request failed; error starts with the WinHTTP error number (see WinHttpErrorText).
+    virtual void NetHTTPClient1RequestError(const std::string& error) = 0;
+    // Progress while the response body is read; contentLength is -1 when unknown.
+    virtual void NetHTTPClient1ReceiveData(std::int64_t contentLength, std::int64_t readCount,
+                                           bool& abort) = 0;
+    // The TLS server asked for a client certificate; the client goes on without one.
+    virtual void NetHTTPClient1NeedClientCertificate() = 0;
+    // The TLS server presented its certificate; the handshake goes on only when accepted.
+    virtual void NetHTTPClient1ValidateServerCertificate(const ServerCertificateInfo& certificate,
+                                                         bool& accepted) = 0;
+};
+
+// The proxy as separate values, so that no character of the credentials needs escaping.
+struct ProxyEndpoint {
+    std::string host;  // empty: no proxy at all (also none from the environment)
+    int port = 80;
+    std::string userName;  // the credentials are given to the proxy when either is not empty
+    std::string password;
+};
+
+struct HttpClientOptions {
+    std::chrono::milliseconds connectTimeout{60000};
+    // Once connected, the transfer fails when no byte moves in either direction for this long
+    // (checked about once a second).
+    std::chrono::milliseconds responseTimeout{60000};
+    long maxRedirects = 10;
+    // An answer body longer than this is not read to its end: the request fails (12152).
+    std::int64_t maxResponseBytes = std::int64_t{64} << 20;
+    // Response progress is reported for the first block and then at most once per this many
+    // bytes, and once more for the last bytes.
+    std::int64_t progressStep = std::int64_t{64} << 10;
+};
+
+struct HttpPostRequest {
+    std::string url;
+    // Sent in this order, after Host; Content-Length is added by the client. Values are text;
+    // characters up to U+00FF go out as one byte each, CR and LF become blanks.
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string_view body;  // not copied; must live until Post returns
+    ProxyEndpoint proxy;
+};
+
+// WinHTTP error numbers that the failure texts carry.
+//
+//   number  meaning                     libcurl outcome
+//   12002   time-out                    CURLE_OPERATION_TIMEDOUT (connect), no progress for
+//                                       responseTimeout
+//   12005   invalid URL                 CURLE_URL_MALFORMAT (an empty URL among others)
+//   12006   unrecognised scheme         CURLE_UNSUPPORTED_PROTOCOL before any connection (a
+//                                       URL that is not http or https)
+//   12007   name not resolved           CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_RESOLVE_PROXY
+//   12017   operation cancelled         CURLE_ABORTED_BY_CALLBACK (a handler set abort)
+//   12029   cannot connect              CURLE_COULDNT_CONNECT; a proxy that refuses the
+//                                       CONNECT tunnel with a status other than 407; CURLE_PROXY
+//   12030   connection aborted          send/receive errors, an empty answer, a cut body, and
+//                                       every outcome not named here
+//   12032   resend the request          the proxy refused the CONNECT tunnel with 407 again
+//                                       after new credentials were given for it
+//   12152   invalid server response     CURLE_WEIRD_SERVER_REPLY, an answer that is no HTTP at
+//                                       all, HTTP/2 framing, bad content encoding, an answer
+//                                       over maxResponseBytes
+//   12156   redirect failed             CURLE_TOO_MANY_REDIRECTS, a redirect to another scheme
+//   12175   secure channel failure      the TLS errors (handshake, certificate, cipher)
+//   12004   internal error              CURLE_OUT_OF_MEMORY, a failed libcurl set-up
+//
+// The text is the number, ": ", the Russian meaning and libcurl's generic words in parentheses,
+// e.g. "12029: Не удается установить соединение с сервером (Couldn't connect to server)".
+// libcurl's detailed message is left out on purpose: it names ports and addresses, and a
+// handler that looks for "12029" in the text must not find it in a port number.
+int WinHttpErrorNumber(int curlCode);
+std::string WinHttpErrorText(int winHttpNumber, std::string_view detail);
+
+// One POST with its notifications.
+//
+// Redirects are followed (http and https only). HTTP/1.1 is used; curl's own Accept,
+// "Expect: 100-continue" and "Proxy-Connection" are not sent, and its cookie store starts
+// empty, so only the given headers go out. Every server certificate goes to
+// NetHTTPClient1ValidateServerCertificate; a client-certificate request gets none.
+//
+// Authentication: credentials known beforehand (ProxyEndpoint) are offered to whatever method
+// the proxy asks for. When the answer is still a challenge (407 with Proxy-Authenticate, also
+// to the CONNECT of a tunnel, or 401 with WWW-Authenticate), NetHTTPClient1AuthEvent is asked
+// once; with credentials the request is repeated once, at once with the offered methods (the
+// answer to a 401 goes to the server and, when there is a proxy, to the proxy as well).
+// A challenge after that ends the request: a plain answer completes with its status, a
+// refused tunnel fails with 12032. So a proxy that answers 407 forever costs at most two
+// requests (plus the probes of multi-step methods such as NTLM).
+class THttpClient {
+public:
+    explicit THttpClient(HttpClientOptions options = {}) : options_(options) {}
+
+    // Never throws for transport failures: they go to NetHTTPClient1RequestError. Exactly one
+    // of NetHTTPClient1RequestCompleted and NetHTTPClient1RequestError is called.
+    void Post(const HttpPostRequest& request, IHttpClientEvents& events) const;
+
+private:
+    HttpClientOptions options_;
+};
+
+}  // namespace korvalo

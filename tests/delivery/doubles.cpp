@@ -1,0 +1,142 @@
+#include "delivery/doubles.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "delivery/capture_server.h"
+
+extern char** environ;
+
+namespace korvalo::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "hh:nn:ss ---> text" gives "text"; other lines stay as they are.
+std::string WithoutStamp(const std::string& line) {
+    if (line.size() >= 14 && line[2] == ':' && line[5] == ':' && line.compare(8, 6, " ---> ") == 0)
+        return line.substr(14);
+    return line;
+}
+
+bool CanConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::vector<std::string> RecordingLog::Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& line : Lines())
+        texts.push_back(WithoutStamp(line));
+    return texts;
+}
+
+std::vector<std::string> RecordingLog::Matching(const std::string& part) const {
+    std::vector<std::string> found;
+    for (const auto& text : Texts()) {
+        if (text.find(part) != std::string::npos)
+            found.push_back(text);
+    }
+    return found;
+}
+
+ScratchDir::ScratchDir() {
+    std::random_device random;
+    path_ = fs::temp_directory_path() /
+            ("korvalo-delivery-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
+    fs::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void WriteFileBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + file.string());
+}
+
+std::string ReadFileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
+    port_ = FreeLoopbackPort();
+    const fs::path conf = dir_ / "tinyproxy.conf";
+    WriteFileBytes(conf, "Port " + std::to_string(port_) +
+                             "\n"
+                             "Listen 127.0.0.1\n"
+                             "Timeout 30\n"
+                             "Allow 127.0.0.1\n"
+                             "BasicAuth " +
+                             user + " " + password +
+                             "\n"
+                             "LogLevel Info\n"
+                             "MaxClients 20\n");
+    const std::string log = (dir_ / "tinyproxy.log").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const std::string confPath = conf.string();
+    const char* argv[] = {"tinyproxy", "-d", "-c", confPath.c_str(), nullptr};
+    const int rc = posix_spawnp(&pid_, "tinyproxy", &actions, nullptr,
+                                const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start tinyproxy");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!CanConnect(port_)) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("tinyproxy ended: " + Log());
+        }
+        if (std::chrono::steady_clock::now() > until)
+            throw std::runtime_error("tinyproxy does not listen: " + Log());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+TinyProxy::~TinyProxy() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+}
+
+std::string TinyProxy::Log() const {
+    return ReadFileBytes(dir_ / "tinyproxy.log");
+}
+
+}  // namespace korvalo::testing

@@ -1,0 +1,57 @@
+#pragma once
+// The delivery as the main window assembles it, with recording doubles around it.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "app/myfile.h"
+#include "delivery/doubles.h"
+#include "delivery/upload.h"
+#include "delivery/upload_outcome.h"
+
+namespace korvalo::testing {
+
+class UploadFixture : public ::testing::Test {
+protected:
+    // Builds outcome handlers and uploader with the prompt script and client options given.
+    void Make(std::vector<ScriptedPrompt::Answer> script = {}, HttpClientOptions options = {}) {
+        prompt_ = std::make_unique<ScriptedPrompt>(std::move(script));
+        outcome_ = std::make_unique<TUploadOutcome>(log_, settings_, notifier_, *prompt_, stage_,
+                                                    ini_.string(), [this] { ++unloads_; });
+        uploader_ = std::make_unique<TSignatureUploader>(
+            log_, settings_, [this] { return protocol_; }, "1.0.0.0", *outcome_, options);
+    }
+
+    // What the dispatcher does: stage 1, then the upload.
+    void Upload(const UploadJob& job) {
+        stage_.store(1);
+        uploader_->UploadSignature(job);
+    }
+
+    UploadJob Job(const std::string& url, const std::string& fileBytes = "file bytes") {
+        WriteFileBytes(dir_ / "message.htm", fileBytes);
+        UploadJob job;
+        job.url = url;
+        job.signature = "MIIBsig==\r\n";
+        job.fileName = (dir_ / "message.htm").string();
+        job.paramList = {"urlToAnswer=" + url, "urlToRedirect=http://portal.test/done"};
+        job.userAgent = "Mozilla/5.0 (X11; Linux x86_64)";
+        return job;
+    }
+
+    ScratchDir dir_;
+    std::filesystem::path ini_ = dir_ / "korvalo.ini";
+    RecordingLog log_;
+    RecordingNotifier notifier_;
+    SettingsStore settings_;
+    std::atomic<int> stage_{0};
+    std::atomic<int> unloads_{0};
+    std::shared_ptr<TMyFile> protocol_;
+    std::unique_ptr<ScriptedPrompt> prompt_;
+    std::unique_ptr<TUploadOutcome> outcome_;
+    std::unique_ptr<TSignatureUploader> uploader_;
+};
+
+}  // namespace korvalo::testing
