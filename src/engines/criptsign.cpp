@@ -136,6 +136,23 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
 
 }  // namespace
 
+std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string& issuerCountry,
+                                const std::string& certSignatureOid) {
+    if (!hashAlgOID.empty())
+        return hashAlgOID;
+    const std::string code = ToUpperAscii(issuerCountry.substr(0, 2));
+    if (code == "RU") {
+        if (certSignatureOid == kGost2012Sign256)
+            return kGost2012Hash256;
+        if (certSignatureOid == kGost2012Sign512)
+            return kGost2012Hash512;
+        return kGost94Hash;
+    }
+    if (code == "BY")
+        return kBeltHash;
+    return {};
+}
+
 // The private key and digest of one Sign call, kept across the jobs of a batch.
 struct TSign::SigningKey {
     EvpPkeyPtr key;
@@ -272,27 +289,11 @@ bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
     }
 }
 
-std::string TSign::ChooseHashOid(const StoreCertificate& cert, const std::string& country) const {
-    if (!FContext.options.hashAlgOID.empty())
-        return FContext.options.hashAlgOID;
-    const std::string code = ToUpperAscii(country.substr(0, 2));
-    if (code == "RU") {
-        const std::string signatureOid = cert.SignatureAlgorithmOid();
-        if (signatureOid == kGost2012Sign256)
-            return kGost2012Hash256;
-        if (signatureOid == kGost2012Sign512)
-            return kGost2012Hash512;
-        return kGost94Hash;
-    }
-    if (code == "BY")
-        return kBeltHash;
-    return {};
-}
-
 bool TSign::SignStreamCms(const StoreCertificate& cert, const std::string& country,
                           std::string_view data) {
     Log(LogLine("выработка подписи начата"));
-    const std::string hashOid = ChooseHashOid(cert, country);
+    const std::string hashOid =
+        ChooseHashAlgorithm(FContext.options.hashAlgOID, country, cert.SignatureAlgorithmOid());
     if (hashOid.empty()) {
         Fail(kTextNoCountry);
         return false;

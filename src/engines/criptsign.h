@@ -43,6 +43,14 @@ struct TSignContext {
     IAvestSigner* avest = nullptr;                 // used when options.avCrypt is on
 };
 
+// The hash algorithm TSign signs with: hashAlgOID when it is not empty; otherwise by the
+// first two letters of the issuer's country (any case) and, for RU, the certificate's own
+// signature algorithm: RU 1.2.643.7.1.1.3.2 -> 1.2.643.7.1.1.2.2, RU 1.2.643.7.1.1.3.3 ->
+// 1.2.643.7.1.1.2.3, RU otherwise -> 1.2.643.2.2.9, BY -> 1.3.6.1.4.1.12656.1.42. Empty when
+// the country is neither (the "Не определена страна издателя" case).
+std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string& issuerCountry,
+                                const std::string& certSignatureOid);
+
 // One engine per signing attempt: construct, call Sign once, read Signature or message.
 class TSign {
 public:
@@ -81,7 +89,6 @@ private:
     bool SignStream(const StoreCertificate& cert, std::string_view data);
     bool SignStreamCms(const StoreCertificate& cert, const std::string& country,
                        std::string_view data);
-    std::string ChooseHashOid(const StoreCertificate& cert, const std::string& country) const;
     void Fail(const std::string& text);
     void Log(const std::string& text) const { FContext.log.PrintInfo(text); }
 

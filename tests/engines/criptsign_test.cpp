@@ -60,6 +60,33 @@ TEST(TSignSerialTest, SerialToHexExamples) {
     EXPECT_EQ(TSign::SerialToHex("\x7F", true), "7F");
 }
 
+TEST(TSignHashTableTest, CountryAndSignatureAlgorithmChooseTheHash) {
+    struct Case {
+        const char *hashAlgOID, *country, *signatureOid, *expected;
+    };
+    const Case cases[] = {
+        {"", "RU", "1.2.643.7.1.1.3.2", "1.2.643.7.1.1.2.2"},
+        {"", "RU", "1.2.643.7.1.1.3.3", "1.2.643.7.1.1.2.3"},
+        {"", "RU", "1.2.840.113549.1.1.11", "1.2.643.2.2.9"},
+        {"", "ru", "1.2.643.7.1.1.3.2", "1.2.643.7.1.1.2.2"},
+        {"", "RUS", "1.2.840.113549.1.1.11", "1.2.643.2.2.9"},
+        {"", "Ru", "", "1.2.643.2.2.9"},
+        {"", "BY", "1.2.643.7.1.1.3.2", "1.3.6.1.4.1.12656.1.42"},
+        {"", "by", "1.2.840.113549.1.1.11", "1.3.6.1.4.1.12656.1.42"},
+        {"", "DE", "1.2.840.113549.1.1.11", ""},
+        {"", "R", "1.2.643.7.1.1.3.2", ""},
+        {"", "", "1.2.643.7.1.1.3.2", ""},
+        {"", " RU", "1.2.643.7.1.1.3.2", ""},
+        {"1.2.3.4", "DE", "", "1.2.3.4"},
+        {"1.2.3.4", "RU", "1.2.643.7.1.1.3.2", "1.2.3.4"},
+        {"1.2.3.4", "", "", "1.2.3.4"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ChooseHashAlgorithm(c.hashAlgOID, c.country, c.signatureOid), c.expected)
+            << c.hashAlgOID << " / " << c.country << " / " << c.signatureOid;
+    }
+}
+
 TEST_F(TSignTest, AStoreThatCannotBeOpenedFailsQuietly) {
     WriteBytes(work_ / "doc.txt", "data");
     TSignContext ctx = Context(WithHash(kSha256));

@@ -143,10 +143,16 @@ TEST_F(CertStoreTest, DefaultLocationComesFromTheEnvironment) {
     setenv("KORVALO_CERT_STORE", dir_.path().c_str(), 1);
     EXPECT_EQ(DefaultCertStoreLocation(), dir_.path());
     unsetenv("KORVALO_CERT_STORE");
-    EXPECT_EQ(DefaultCertStoreLocation(),
-              std::filesystem::path(std::getenv("HOME")) / ".local/share/korvalo/certs/MY");
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        EXPECT_EQ(DefaultCertStoreLocation(),
+                  std::filesystem::path(home) / ".local/share/korvalo/certs/MY");
+    }
+    setenv("KORVALO_CERT_STORE", "", 1);  // empty counts as not set
+    EXPECT_EQ(DefaultCertStoreLocation().filename(), "MY");
     if (savedStore != nullptr)
         setenv("KORVALO_CERT_STORE", saved.c_str(), 1);
+    else
+        unsetenv("KORVALO_CERT_STORE");
 }
 
 // ---- names, validity, lookup -----------------------------------------------------------------
