@@ -293,12 +293,12 @@ std::string AvCryptMailLibrary::ErrorText(AvCmHandle connection, AvCmResult erro
 
 // ---- the process-wide loaded state ----
 
-void LoadAvCryptMail(const std::string& name) {
+std::shared_ptr<const AvCryptMailLibrary> LoadAvCryptMail(const std::string& name) {
     LoadedState& state = State();
     std::lock_guard lock(state.mutex);
-    if (state.library)
-        return;
-    state.library = AvCryptMailLibrary::Open(AvCryptMailPath(name));
+    if (!state.library)
+        state.library = AvCryptMailLibrary::Open(AvCryptMailPath(name));
+    return state.library;
 }
 
 void UnloadAvCryptMail() {

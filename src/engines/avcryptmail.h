@@ -158,10 +158,11 @@ private:
 
 // ---- the process-wide loaded state ----
 
-// Loads the library unless it is loaded: name as AvCryptMailPath takes it. Throws
-// AvCryptMailError (the loader's text) on failure and leaves nothing loaded. The loaded copy is
-// released at program exit unless UnloadAvCryptMail released it before.
-void LoadAvCryptMail(const std::string& name = "");
+// Loads the library unless it is loaded: name as AvCryptMailPath takes it. Returns the loaded
+// copy (hold it for the length of a run). Throws AvCryptMailError (the loader's text) on
+// failure and leaves nothing loaded. The loaded copy is released at program exit unless
+// UnloadAvCryptMail released it before.
+std::shared_ptr<const AvCryptMailLibrary> LoadAvCryptMail(const std::string& name = "");
 
 // Forgets the loaded copy; the module is released once no run holds it any more. Nothing
 // happens when nothing is loaded.
