@@ -10,10 +10,23 @@ namespace korvalo::testing {
 
 void RecordingLog::PrintInfo(const std::string& text) {
     std::lock_guard lock(mutex_);
+    if (!throwOn_.empty() && text.find(throwOn_) != std::string::npos)
+        throw std::runtime_error("log refused");
     for (const std::string& line : SplitLines(text))
         length_ += CharCount(line) + 2;
     lines_.push_back(text);
     changed_.notify_all();
+}
+
+void RecordingLog::ThrowOn(std::string text) {
+    std::lock_guard lock(mutex_);
+    throwOn_ = std::move(text);
+}
+
+void RecordingLog::Fill(std::size_t length) {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(std::string(length - 2, 'x'));
+    length_ += length;
 }
 
 void RecordingLog::ClearInfo() {

@@ -31,10 +31,15 @@ public:
                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Lines with the time stamp (the first 8 characters) cut off.
     std::vector<std::string> Texts() const;
+    // PrintInfo throws std::runtime_error for a line containing this text (when not empty).
+    void ThrowOn(std::string text);
+    // Pads the log to the given length in characters.
+    void Fill(std::size_t length);
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    std::string throwOn_;
     std::vector<std::string> lines_;
     std::size_t length_ = 0;
     int clears_ = 0;
@@ -57,10 +62,10 @@ struct DialogCall {
 // What a scripted dialog does when called.
 struct DialogScript {
     int code = kResultSigned;
-    std::string signature;              // set on code 1
-    std::string chosenFile;             // file dialog: the file the user picks (code 1)
-    std::vector<std::string> jobSigns;  // batch: the signature for each job
-    std::vector<std::string> jobErrors;
+    std::string signature{};              // set on code 1
+    std::string chosenFile{};             // file dialog: the file the user picks (code 1)
+    std::vector<std::string> jobSigns{};  // batch: the signature for each job
+    std::vector<std::string> jobErrors{};
     bool throwError = false;  // throws std::runtime_error instead of returning
     bool block = false;       // waits until Release()
 };
