@@ -4,6 +4,7 @@
 #include "platform/cert_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -113,11 +114,29 @@ TEST_F(CertStoreTest, AFolderThatIsMissingOrNotAFolderCannotBeOpened) {
 }
 
 TEST_F(CertStoreTest, AnUnreadableFolderCannotBeOpened) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every folder";
-    std::filesystem::create_directory(dir_ / "locked");
-    std::filesystem::permissions(dir_ / "locked", std::filesystem::perms::none);
-    EXPECT_EQ(CertStore::Open(dir_ / "locked"), nullptr);
+    namespace fs = std::filesystem;
+    // A folder that exists and can be entered but not listed.
+    fs::permissions(dir_.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::create_directory(dir_ / "locked");
+    testing::WritePem(dir_ / "locked" / "1.pem", Issue(Spec("01")));
+    fs::permissions(dir_ / "locked",
+                    fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+    if (geteuid() != 0) {
+        EXPECT_EQ(CertStore::Open(dir_ / "locked"), nullptr);
+        return;
+    }
+    // Root reads every folder: ask as an ordinary user in a child process.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(!dropped ? 2 : CertStore::Open(dir_ / "locked") == nullptr ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not become an ordinary user";
 }
 
 TEST_F(CertStoreTest, ListsEveryFormatInFileNameOrder) {
