@@ -23,3 +23,20 @@ set_target_properties(korvalo_hostui PROPERTIES AUTOMOC ON)
 target_link_libraries(korvalo_hostui
     PUBLIC korvalo_qtbase korvalo_log korvalo_settings
     PRIVATE PkgConfig::PCRE2)
+
+# TFMain: the run-time state with start-up and shutdown (no Qt).
+add_library(korvalo_fmain STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/fmain.cpp
+)
+target_link_libraries(korvalo_fmain
+    PUBLIC korvalo_core korvalo_log korvalo_settings korvalo_endpoint korvalo_desktop
+    PRIVATE korvalo_avcryptmail)
+
+# The host put together, and the executable.
+add_library(korvalo_hostapp STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/host_app.cpp
+)
+target_link_libraries(korvalo_hostapp PUBLIC korvalo_fmain korvalo_hostui korvalo_login)
+
+add_executable(korvalo ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(korvalo PRIVATE korvalo_hostapp korvalo_cryptidcard korvalo_desktop)

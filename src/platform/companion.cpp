@@ -56,15 +56,20 @@ private:
     int fd_;
 };
 
-// Waits for pid to end, at most wait; true when it ended (and was reaped).
-bool WaitFor(pid_t pid, std::chrono::milliseconds wait) {
+// Waits for pid to end, at most wait; true when it ended (and was reaped, its status in
+// exitCode).
+bool WaitFor(pid_t pid, std::chrono::milliseconds wait, int& exitCode) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + wait;
     Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     for (;;) {
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
+        if (done == pid) {
+            exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return true;
+        }
+        if (done < 0 && errno != EINTR)
             return true;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -117,7 +122,7 @@ StartedProcess StartDetachedProgram(const std::string& program, const std::strin
         return result;
     result.created = true;
     result.pid = pid;
-    result.ended = WaitFor(pid, wait);
+    result.ended = WaitFor(pid, wait, result.exitCode);
     if (!result.ended) {
         // It goes on running on its own; reap it when it ends.
         std::thread([pid] {
@@ -147,16 +152,20 @@ void CompanionStarter::FindCompanionWindow() {
     companionWindow_ = platform_.findWindow(&IsCompanionWindowTitle);
 }
 
-StartedProcess CompanionStarter::Start() {
+CompanionOutcome CompanionStarter::Start() {
+    CompanionOutcome outcome;
+    const std::string dir = folder_ + "tinyWebServer/";
+    outcome.program = dir + "run.sh";
     companionWindow_ = 0;
     FindCompanionWindow();
-    if (companionWindow_ != 0)
-        return {};
-    const std::string dir = folder_ + "tinyWebServer/";
-    const StartedProcess started = platform_.start(dir + "run.sh", dir, kWait);
+    if (companionWindow_ != 0) {
+        outcome.alreadyRunning = true;
+        return outcome;
+    }
+    outcome.process = platform_.start(outcome.program, dir, kWait);
     FindCompanionWindow();
     platform_.hideWindow(companionWindow_);
-    return started;
+    return outcome;
 }
 
 }  // namespace korvalo

@@ -17,6 +17,14 @@ struct StartedProcess {
     bool created = false;  // the program was started
     pid_t pid = -1;
     bool ended = false;  // it ended within the wait
+    int exitCode = -1;   // when it ended: its exit status, or 128 + the signal that ended it
+};
+
+// What a companion start did.
+struct CompanionOutcome {
+    bool alreadyRunning = false;  // its window was there: nothing was started
+    std::string program;          // the script that was (or was to be) started
+    StartedProcess process;
 };
 
 // Starts program detached from Korvalo: in a session of its own without a terminal, its
@@ -49,9 +57,8 @@ public:
 
     // Clears the companion window and looks for it; when it is not there, starts
     // "tinyWebServer/run.sh" with "tinyWebServer/" as its folder and waits up to 5000 ms for
-    // it to end; then looks again and hides the window found. Returns what the start gave
-    // (created false when nothing was started).
-    StartedProcess Start();
+    // it to end; then looks again and hides the window found.
+    CompanionOutcome Start();
 
     // The companion's window found by the last look (0 when none).
     DesktopWindow CompanionWindow() const { return companionWindow_; }

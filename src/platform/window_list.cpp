@@ -127,6 +127,10 @@ DesktopWindow FindDesktopWindow(const std::function<bool(const std::string& titl
     return 0;
 }
 
+bool DisplayReachable() {
+    return OpenDisplay() != nullptr;
+}
+
 void HideDesktopWindow(DesktopWindow window) {
     if (window == 0)
         return;

@@ -14,6 +14,9 @@ using DesktopWindow = unsigned long;
 // a display (DISPLAY unset or unreachable) the list is empty.
 DesktopWindow FindDesktopWindow(const std::function<bool(const std::string& title)>& match);
 
+// Whether the X display named by DISPLAY can be opened.
+bool DisplayReachable();
+
 // Hides window (withdraws it from the screen). Nothing happens for 0, without a display, or
 // when the window no longer exists.
 void HideDesktopWindow(DesktopWindow window);

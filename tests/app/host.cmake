@@ -24,3 +24,7 @@ korvalo_add_qtest(host_window_test
 korvalo_add_qtest(host_options_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_options_test.cpp
     LIBS korvalo_hostui korvalo_login)
+
+korvalo_add_gtest(host_fmain_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_fmain_test.cpp
+    LIBS korvalo_fmain)

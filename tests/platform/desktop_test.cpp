@@ -78,8 +78,12 @@ TEST_F(CompanionTest, RunsTheScriptInItsFolderDetached) {
         "pwd > out.txt\nls /proc/$$/fd > fds.txt\nps -o sid= -p $$ > sid.txt\n"
         "[ -t 0 ] && echo tty > tty.txt\necho \"$KORVALO_COMPANION_MARK\" > env.txt\n");
     ::setenv("KORVALO_COMPANION_MARK", "inherited", 1);
-    const StartedProcess started = CompanionStarter(exeDir_.string()).Start();
+    const CompanionOutcome outcome = CompanionStarter(exeDir_.string()).Start();
+    const StartedProcess& started = outcome.process;
     ::close(held);
+    EXPECT_FALSE(outcome.alreadyRunning);
+    EXPECT_EQ(outcome.program, (serverDir_ / "run.sh").string());
+    EXPECT_EQ(started.exitCode, 0);
     ASSERT_TRUE(started.created);
     EXPECT_TRUE(started.ended);
     EXPECT_EQ(ReadFile(serverDir_ / "out.txt"), fs::canonical(serverDir_).string() + "\n");
@@ -92,23 +96,25 @@ TEST_F(CompanionTest, RunsTheScriptInItsFolderDetached) {
 }
 
 TEST_F(CompanionTest, AScriptWithoutExecutePermissionRunsThroughTheShell) {
-    PutScript("echo ran > out.txt\n", false);
-    const StartedProcess started = CompanionStarter(exeDir_.string() + "/").Start();
+    PutScript("echo ran > out.txt\nexit 3\n", false);
+    const StartedProcess started = CompanionStarter(exeDir_.string() + "/").Start().process;
     EXPECT_TRUE(started.created);
+    EXPECT_EQ(started.exitCode, 3);
     EXPECT_EQ(ReadFile(serverDir_ / "out.txt"), "ran\n");
 }
 
 TEST_F(CompanionTest, MissingScriptStartsNothing) {
     const auto before = std::chrono::steady_clock::now();
-    const StartedProcess started = CompanionStarter(exeDir_.string()).Start();
-    EXPECT_FALSE(started.created);
+    const CompanionOutcome outcome = CompanionStarter(exeDir_.string()).Start();
+    EXPECT_FALSE(outcome.alreadyRunning);
+    EXPECT_FALSE(outcome.process.created);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
 }
 
 // A companion that keeps running is left running after the wait and reaped when it ends.
 TEST_F(CompanionTest, ALongRunningCompanionIsLeftRunning) {
     PutScript("touch started\nexec sleep 30\n");
-    const StartedProcess started = CompanionStarter(exeDir_.string()).Start();
+    const StartedProcess started = CompanionStarter(exeDir_.string()).Start().process;
     ASSERT_TRUE(started.created);
     EXPECT_FALSE(started.ended);
     EXPECT_TRUE(fs::exists(serverDir_ / "started"));
@@ -200,8 +206,9 @@ TEST_F(CompanionOnDisplayTest, ARunningCompanionIsNotStartedAgain) {
     PutScript("touch started\n");
     const Window w = MakeWindow("tiny web server 2.0", true);
     CompanionStarter starter(exeDir_.string());
-    const StartedProcess started = starter.Start();
-    EXPECT_FALSE(started.created);
+    const CompanionOutcome outcome = starter.Start();
+    EXPECT_TRUE(outcome.alreadyRunning);
+    EXPECT_FALSE(outcome.process.created);
     EXPECT_FALSE(fs::exists(serverDir_ / "started"));
     EXPECT_EQ(starter.CompanionWindow(), w);
     EXPECT_TRUE(Mapped(w));  // found at once: left as it is
@@ -215,7 +222,7 @@ TEST_F(CompanionOnDisplayTest, TheStartedCompanionsWindowIsHidden) {
     ASSERT_TRUE(WaitForFile(serverDir_ / "started"));
     const Window w = MakeWindow("Tiny Web Server", true);
     std::ofstream(serverDir_ / "window-made") << "";
-    const StartedProcess started = start.get();
+    const StartedProcess started = start.get().process;
     EXPECT_TRUE(started.created);
     EXPECT_TRUE(started.ended);
     EXPECT_EQ(starter.CompanionWindow(), w);

@@ -1,0 +1,85 @@
+#include "app/host_app.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include "app/fopt.h"
+#include "app/main_window.h"
+#include "app/qt_log_sink.h"
+#include "app/qt_notifier.h"
+#include "app/ui_thread.h"
+#include "delivery/login_dialog.h"
+
+namespace korvalo {
+
+// The main window as start-up and shutdown see it.
+class HostApplication::WindowHost : public IMainWindowHost {
+public:
+    explicit WindowHost(MainWindow& window) : window_(window) {}
+    bool CreateTrayIcon() override { return window_.CreateTrayIcon(); }
+    void ShowBalloon(const std::string& text) override {
+        window_.ShowBalloon(QString::fromStdString(text));
+    }
+    void SetCaption(const std::string& caption) override {
+        window_.setWindowTitle(QString::fromStdString(caption));
+    }
+    void RequestQuit() override {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
+    }
+    void RemoveTrayIcon() override { window_.RemoveTrayIcon(); }
+
+private:
+    MainWindow& window_;
+};
+
+HostApplication::HostApplication(HostOptions options)
+    : log_(std::make_unique<QtLogSink>(options.echoLog)),
+      notifier_(std::make_unique<QtNotifier>()),
+      loginPrompt_(std::make_unique<QtLoginPrompt>()) {
+    main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
+                                     std::move(options.main));
+    MainWindow::Actions actions;
+    actions.runSettingsDialog = [this](QWidget* owner) {
+        TFOptions dialog(main_->Paths().mainIni, *loginPrompt_, owner);
+        return dialog.exec();
+    };
+    actions.loadSettings = [this] { main_->LoadSettings(); };
+    actions.trayAvailable = std::move(options.trayAvailable);
+    actions.debug = [this] { return main_->Store().Snapshot().debug; };
+    window_ = std::make_unique<MainWindow>(*log_, std::move(actions));
+    notifier_->SetWindow(window_.get());
+    windowHost_ = std::make_unique<WindowHost>(*window_);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(window_.get(), &MainWindow::exitRequested, QCoreApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+HostApplication::~HostApplication() {
+    // Connection threads must not wait for the UI thread while the endpoint closes.
+    UiThread::Shutdown();
+    main_.reset();
+}
+
+void HostApplication::Start() {
+    main_->FormCreate(*windowHost_);
+}
+
+void HostApplication::Stop() {
+    if (stopped_)
+        return;
+    stopped_ = true;
+    UiThread::Shutdown();
+    main_->FormClose(*windowHost_);
+}
+
+int HostApplication::Run() {
+    Start();
+    QApplication::exec();
+    if (main_->QuitRequested())
+        return 1;
+    Stop();
+    return 0;
+}
+
+}  // namespace korvalo

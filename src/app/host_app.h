@@ -1,0 +1,61 @@
+#pragma once
+// The Qt host put together: activity log, message boxes and balloon, login dialog, TFMain and
+// the main window, with start-up, the message loop and shutdown.
+
+#include <functional>
+#include <memory>
+
+#include "app/fmain.h"
+
+namespace korvalo {
+
+class MainWindow;
+class QtLogSink;
+class QtNotifier;
+class QtLoginPrompt;
+
+struct HostOptions {
+    TFMainParts parts;
+    TFMainOptions main;
+    // Every log line also goes to the standard error stream.
+    bool echoLog = false;
+    // Whether a notification area exists now (default: the system's answer).
+    std::function<bool()> trayAvailable;
+};
+
+// Needs the QApplication object; lives on the UI thread.
+class HostApplication {
+public:
+    explicit HostApplication(HostOptions options);
+    ~HostApplication();
+    HostApplication(const HostApplication&) = delete;
+    HostApplication& operator=(const HostApplication&) = delete;
+
+    // Start-up (TFMain::FormCreate with the main window).
+    void Start();
+    // Shutdown: ends the UI-thread hand-over (so that no connection thread waits for a loop
+    // that no longer runs), then TFMain::FormClose.
+    void Stop();
+    // Start(), then the message loop until "Выход", then Stop(). When start-up asked to end
+    // (the port was in use) the loop ends at once and Stop() is not run; the result is 1 then,
+    // 0 otherwise.
+    int Run();
+
+    TFMain& Main() { return *main_; }
+    MainWindow& Window() { return *window_; }
+    QtLogSink& Log() { return *log_; }
+    QtNotifier& Notifier() { return *notifier_; }
+
+private:
+    class WindowHost;
+
+    std::unique_ptr<QtLogSink> log_;
+    std::unique_ptr<QtNotifier> notifier_;
+    std::unique_ptr<QtLoginPrompt> loginPrompt_;
+    std::unique_ptr<TFMain> main_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<WindowHost> windowHost_;
+    bool stopped_ = false;
+};
+
+}  // namespace korvalo

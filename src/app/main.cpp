@@ -1,0 +1,97 @@
+// Korvalo: the signing agent in the notification area.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <memory>
+
+#include "app/host_app.h"
+#include "app/qt_log_sink.h"
+#include "core/timestamp.h"
+#include "engines/cryptidcard.h"
+#include "platform/window_list.h"
+
+namespace {
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Without a reachable display Korvalo still runs its endpoint, on the offscreen platform.
+bool ChooseOffscreenWhenNoDisplay() {
+    if (EnvSet("QT_QPA_PLATFORM") || EnvSet("WAYLAND_DISPLAY") || korvalo::DisplayReachable())
+        return false;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+}
+
+// The write end of the pipe that turns SIGTERM, SIGINT and SIGHUP into a quit of the message
+// loop (a signal handler may only write to a descriptor).
+int g_signalWriteFd = -1;
+
+void OnQuitSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalWriteFd, &byte, 1);
+}
+
+// Ends the message loop, as "Выход" does, when the process is asked to terminate.
+class QuitOnSignals {
+public:
+    QuitOnSignals() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0)
+            return;
+        g_signalWriteFd = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+            char byte = 0;
+            while (::read(fds_[0], &byte, 1) == 1) {
+            }
+            QCoreApplication::quit();
+        });
+        struct sigaction action {};
+        action.sa_handler = &OnQuitSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int signal : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaction(signal, &action, nullptr);
+    }
+    ~QuitOnSignals() {
+        notifier_.reset();
+        if (fds_[0] >= 0) {
+            ::close(fds_[0]);
+            ::close(fds_[1]);
+        }
+    }
+    QuitOnSignals(const QuitOnSignals&) = delete;
+    QuitOnSignals& operator=(const QuitOnSignals&) = delete;
+
+private:
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool noDisplay = ChooseOffscreenWhenNoDisplay();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Korvalo"));
+    QuitOnSignals quitOnSignals;
+
+    korvalo::HostOptions options;
+    options.echoLog = EnvSet("KORVALO_LOG_STDERR");
+    options.parts.idCard = [](korvalo::TFMain&) {
+        return std::make_unique<korvalo::TIdCardBatchSigner>(
+            korvalo::CardServiceOptions::FromEnvironment());
+    };
+    korvalo::HostApplication host(std::move(options));
+    if (noDisplay)
+        host.Log().PrintInfo(korvalo::LogLine("Нет дисплея - окна Korvalo не видны"));
+    return host.Run();
+}

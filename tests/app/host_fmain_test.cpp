@@ -1,0 +1,297 @@
+// TFMain: start-up in its fixed order, settings reloads, the companion start and shutdown, with
+// a real endpoint and real files, and doubles for the window and the user.
+#include "app/fmain.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/log_model.h"
+#include "core/version.h"
+#include "endpoint/dispatcher.h"
+#include "host_http_client.h"
+
+namespace korvalo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingLog : public ILogSink {
+public:
+    void PrintInfo(const std::string& text) override { model.AppendLine(text); }
+    void ClearInfo() override { model.Clear(); }
+    std::size_t LogLength() const override { return model.Length(); }
+    LogModel model;
+};
+
+class RecordingNotifier : public INotifier {
+public:
+    void ShowBalloon(const std::string& text) override { balloons.push_back(text); }
+    void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) override {
+        boxes.push_back(caption + "|" + text + "|" + (icon == Icon::Information ? "i" : "e"));
+    }
+    std::vector<std::string> balloons;
+    std::vector<std::string> boxes;
+};
+
+// The main window: records the calls in order.
+class RecordingWindow : public IMainWindowHost {
+public:
+    bool CreateTrayIcon() override {
+        calls.push_back("tray");
+        trayExists = trayAvailable;
+        return trayExists;
+    }
+    void ShowBalloon(const std::string& text) override { calls.push_back("balloon:" + text); }
+    void SetCaption(const std::string& caption) override { calls.push_back("caption:" + caption); }
+    void RequestQuit() override { calls.push_back("quit"); }
+    void RemoveTrayIcon() override {
+        calls.push_back("remove tray");
+        trayExists = false;
+    }
+    bool trayAvailable = true;
+    bool trayExists = false;
+    std::vector<std::string> calls;
+};
+
+class NoSystemProxy : public ISystemProxySource {
+public:
+    SystemProxy GetSystemProxy() override { return {}; }
+};
+
+class TFMainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::path(::testing::TempDir()) / "fmain-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        options_.settingsPaths.mainIni = (dir_ / "korvalo.ini").string();
+        options_.settingsPaths.perUserIni = (dir_ / "user" / "korvalo.ini").string();
+        options_.protocolFile = (dir_ / "request.txt").string();
+        options_.endpoint.port = 0;
+        options_.systemProxy = std::make_shared<NoSystemProxy>();
+        options_.startCompanion = [this] {
+            ++companionStarts;
+            return companion;
+        };
+        options_.checkUpdate = [this] {
+            ++updateChecks;
+            return 0;
+        };
+        options_.releaseAvest = [this] { ++avestReleases; };
+    }
+    void TearDown() override {
+        main_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    void PutIni(const std::string& text) const { std::ofstream(dir_ / "korvalo.ini") << text; }
+    TFMain& Make() {
+        main_ = std::make_unique<TFMain>(log, notifier, TFMainParts{}, options_);
+        return *main_;
+    }
+    std::uint16_t Port() { return main_->Endpoint()->Port(); }
+
+    fs::path dir_;
+    TFMainOptions options_;
+    RecordingLog log;
+    RecordingNotifier notifier;
+    RecordingWindow window;
+    CompanionOutcome companion{true, "run.sh", {}};
+    int companionStarts = 0;
+    int updateChecks = 0;
+    int avestReleases = 0;
+    std::unique_ptr<TFMain> main_;
+};
+
+TEST_F(TFMainTest, StartUpRunsItsStepsInOrder) {
+    PutIni("[Main]\nprovider= iola \ndebugExt=true\ncheckupdate=0x1\n[PathLoader]\nMenuID=7\n");
+    std::ofstream(dir_ / "request.txt") << "old records";
+    TFMain& main = Make();
+    main.Stage() = 1;
+    main.FormCreate(window);
+
+    EXPECT_EQ(companionStarts, 1);  // "iola" with blanks selects the companion mode
+    EXPECT_EQ(main.Stage().load(), 0);
+    ASSERT_NE(main.Dispatcher(), nullptr);
+    EXPECT_TRUE(main.Dispatcher()->SignEnabled());
+    EXPECT_TRUE(main.Dispatcher()->Fields().paramList.empty());
+    ASSERT_TRUE(main.Endpoint()->Active());
+    ASSERT_NE(main.ProtocolFile(), nullptr);
+    EXPECT_EQ(fs::file_size(dir_ / "request.txt"), 0u);  // recreated empty
+    const std::vector<std::string> expected = {
+        "tray", "balloon:Korvalo загружен",
+        std::string("caption:Протокол сервера v.") + GetProgramVersion()};
+    EXPECT_EQ(window.calls, expected);
+    EXPECT_EQ(main.serverVersion(), GetProgramVersion());
+    const Settings settings = main.Store().Snapshot();
+    EXPECT_EQ(settings.pathLoader.SoftwareID, "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    EXPECT_EQ(settings.pathLoader.MenuID, "7");
+    EXPECT_EQ(main.UpdateComp().SoftwareID, "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    EXPECT_EQ(main.UpdateComp().Language, TLanguage::ru);
+    EXPECT_EQ(updateChecks, 1);
+    EXPECT_TRUE(notifier.boxes.empty());
+    EXPECT_TRUE(log.model.Lines().empty());
+    EXPECT_FALSE(main.QuitRequested());
+
+    const auto answer = testing::Options(Port());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << *answer;
+    EXPECT_NE(answer->find("Server: Korvalo Version " + main.serverVersion()), std::string::npos);
+}
+
+TEST_F(TFMainTest, TheUpdateCheckRunsOnlyForOne) {
+    for (const char* value : std::initializer_list<const char*>{"0", "2", "true", nullptr}) {
+        PutIni(value ? std::string("[Main]\ncheckupdate=") + value + "\n" : std::string());
+        updateChecks = 0;
+        Make().FormCreate(window);
+        EXPECT_EQ(updateChecks, 0) << (value ? value : "missing");
+        main_->FormClose(window);
+    }
+}
+
+// A second copy: the message box, the request to end, and the remaining steps still run.
+TEST_F(TFMainTest, APortInUseShowsTheMessageAndAsksToEnd) {
+    testing::PortHolder holder;
+    options_.endpoint.port = holder.Port();
+    PutIni("[Main]\ndebug=true\n");
+    std::ofstream(dir_ / "request.txt") << "the first copy's records";
+    TFMain& main = Make();
+    main.FormCreate(window);
+    EXPECT_FALSE(main.Endpoint()->Active());
+    EXPECT_TRUE(main.QuitRequested());
+    ASSERT_EQ(notifier.boxes.size(), 1u);
+    EXPECT_EQ(notifier.boxes[0], "Порт Korvalo|Порт Korvalo уже занят.|i");
+    ASSERT_FALSE(window.calls.empty());
+    EXPECT_EQ(window.calls[0], "quit");
+    EXPECT_EQ(window.calls.size(), 4u);  // then tray, balloon and caption
+    EXPECT_EQ(fs::file_size(dir_ / "request.txt"), 0u);
+    EXPECT_TRUE(log.model.Lines().empty());
+}
+
+TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
+    options_.protocolFile = (dir_ / "missing-folder" / "request.txt").string();
+    PutIni("[Main]\ndebug=true\ndebugExt=true\n");
+    TFMain& main = Make();
+    main.FormCreate(window);
+    EXPECT_EQ(main.ProtocolFile(), nullptr);
+    EXPECT_FALSE(main.Store().Snapshot().debug);
+    EXPECT_FALSE(main.Store().Snapshot().debugExt);
+    const std::vector<std::string> lines = {
+        "Ошибка при создании файла протокола - запустите программу от имени Администратора"};
+    EXPECT_EQ(log.model.Lines(), lines);
+    EXPECT_TRUE(main.Endpoint()->Active());
+}
+
+TEST_F(TFMainTest, WithoutDebugNoProtocolFileIsTouched) {
+    std::ofstream(dir_ / "request.txt") << "kept";
+    Make().FormCreate(window);
+    EXPECT_EQ(main_->ProtocolFile(), nullptr);
+    std::ifstream in(dir_ / "request.txt");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "kept");
+}
+
+TEST_F(TFMainTest, NoNotificationAreaMeansNoBalloon) {
+    window.trayAvailable = false;
+    Make().FormCreate(window);
+    const std::vector<std::string> expected = {
+        "tray", std::string("caption:Протокол сервера v.") + GetProgramVersion()};
+    EXPECT_EQ(window.calls, expected);
+    EXPECT_TRUE(main_->Endpoint()->Active());
+}
+
+TEST_F(TFMainTest, AnUnreadableSettingsFileGivesDefaultsAndALogLine) {
+    fs::create_directory(dir_ / "korvalo.ini");  // a folder where the file should be
+    Make().FormCreate(window);
+    const Settings settings = main_->Store().Snapshot();
+    EXPECT_EQ(settings.proxyPort, 80);
+    EXPECT_FALSE(settings.debug);
+    ASSERT_EQ(log.model.Lines().size(), 1u);
+    EXPECT_NE(log.model.Lines()[0].find("не читается"), std::string::npos);
+    EXPECT_TRUE(main_->Endpoint()->Active());
+}
+
+TEST_F(TFMainTest, ReloadingResetsTheStageAndStartsTheCompanionAgain) {
+    PutIni("[Main]\nprovider=IOLA\n");
+    TFMain& main = Make();
+    main.FormCreate(window);
+    main.Stage() = 1;
+    PutIni("[Main]\nprovider=IOLA\navCrypt=true\n[proxy]\nproxyAddress= 10.0.0.1 \n");
+    main.LoadSettings();
+    EXPECT_EQ(main.Stage().load(), 0);
+    EXPECT_EQ(companionStarts, 2);
+    EXPECT_TRUE(main.Store().Snapshot().avCrypt);
+    EXPECT_EQ(main.Store().Snapshot().proxyAddress, "10.0.0.1");
+    // The identifier set at start-up survives the reload.
+    EXPECT_EQ(main.Store().Snapshot().pathLoader.SoftwareID,
+              "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    PutIni("[Main]\nprovider=other\n");
+    main.LoadSettings();
+    EXPECT_EQ(companionStarts, 2);
+}
+
+TEST_F(TFMainTest, CompanionTroubleIsLogged) {
+    PutIni("[Main]\nprovider=IOLA\n");
+    struct Case {
+        CompanionOutcome outcome;
+        std::string line;  // expected end of the log line, empty for none
+    } cases[] = {
+        {{true, "/x/tinyWebServer/run.sh", {}}, ""},
+        {{false, "/x/tinyWebServer/run.sh", {}}, "Не удалось запустить /x/tinyWebServer/run.sh"},
+        {{false, "/x/tinyWebServer/run.sh", {true, 42, true, 3}},
+         "/x/tinyWebServer/run.sh завершился с кодом 3"},
+        {{false, "/x/tinyWebServer/run.sh", {true, 42, true, 0}}, ""},
+        {{false, "/x/tinyWebServer/run.sh", {true, 42, false, -1}}, ""},  // still running
+    };
+    TFMain& main = Make();
+    for (const Case& c : cases) {
+        companion = c.outcome;
+        log.model.Clear();
+        main.LoadSettings();
+        const std::vector<std::string> lines = log.model.Lines();
+        if (c.line.empty()) {
+            EXPECT_TRUE(lines.empty()) << lines.front();
+        } else {
+            ASSERT_EQ(lines.size(), 1u) << c.line;
+            EXPECT_TRUE(lines[0].ends_with(c.line)) << lines[0];
+        }
+    }
+}
+
+TEST_F(TFMainTest, FormCloseReleasesEverything) {
+    PutIni("[Main]\ndebug=true\n");
+    TFMain& main = Make();
+    main.FormCreate(window);
+    const std::uint16_t port = Port();
+    ASSERT_TRUE(testing::Options(port));
+    window.calls.clear();
+    main.FormClose(window);
+    EXPECT_EQ(window.calls, std::vector<std::string>{"remove tray"});
+    EXPECT_EQ(main.Endpoint(), nullptr);
+    EXPECT_EQ(main.Dispatcher(), nullptr);
+    EXPECT_EQ(main.ProtocolFile(), nullptr);
+    EXPECT_EQ(avestReleases, 1);
+    EXPECT_FALSE(testing::Options(port));  // no longer listening
+}
+
+// Without signing dialogs in the build, a signing request is refused with a log line.
+TEST_F(TFMainTest, MissingDialogsRefuseTheRequest) {
+    Make().FormCreate(window);
+    const auto answer = testing::HttpExchange(
+        Port(),
+        "GET /?urlToAnswer=http%3A%2F%2F127.0.0.1%2Fa&urlToRedirect=http%3A%2F%2F127.0.0.1%2Fb"
+        "&crpt_message=hello HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(answer);
+    bool refused = false;
+    for (const std::string& line : log.model.Lines())
+        refused |= line.find("Окна подписи не входят в эту сборку") != std::string::npos;
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(main_->Dispatcher()->SignEnabled());
+}
+
+}  // namespace
+}  // namespace korvalo
