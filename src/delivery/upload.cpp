@@ -110,8 +110,8 @@ std::string MultipartTail(std::string_view boundary) {
     return tail;
 }
 
-std::string BuildUploadBody(std::string_view head, const std::string& fileName,
-                            std::string_view boundary) {
+UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
+                           std::string_view boundary) {
     const Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throw FileError("Cannot open file", fileName);
@@ -125,36 +125,24 @@ std::string BuildUploadBody(std::string_view head, const std::string& fileName,
     const std::string tail = MultipartTail(boundary);
     const std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
 
-    std::string body;
-    body.reserve(head.size() + expected + tail.size());
-    body.append(head);
-    // The file's bytes are read straight into the body.
-    std::size_t used = body.size();
-    body.resize(used + expected);
-    while (used < body.size()) {
-        const ssize_t n = ::read(fd.get(), body.data() + used, body.size() - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw FileError("Cannot read file", fileName);
-        if (n == 0)
-            break;
-        used += static_cast<std::size_t>(n);
-    }
-    body.resize(used);
-    // A file that grew meanwhile (or one that tells no size) is read to its end all the same.
-    char more[16384];
+    // One byte more than needed, so that the end of the file is seen without growing.
+    UploadBody body(head.size() + expected + tail.size() + 1);
+    body.Append(head);
+    // The file's bytes are read straight into the body, to the end of the file even when it
+    // grew meanwhile (or tells no size).
     for (;;) {
-        const ssize_t n = ::read(fd.get(), more, sizeof more);
+        if (body.Room() <= tail.size())
+            body.Reserve(tail.size() + (1 << 16));
+        const ssize_t n = ::read(fd.get(), body.Tail(), body.Room() - tail.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             throw FileError("Cannot read file", fileName);
         if (n == 0)
             break;
-        body.append(more, static_cast<std::size_t>(n));
+        body.Commit(static_cast<std::size_t>(n));
     }
-    body.append(tail);
+    body.Append(tail);
     return body;
 }
 
@@ -216,13 +204,13 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
     const std::string boundary = UploadBoundary();
     const std::string head =
         BuildMultipartHead(job.paramList, job.signature, serverVersion_, job.fileName, boundary);
-    const std::string body = BuildUploadBody(head, job.fileName, boundary);
+    const UploadBody body = BuildUploadBody(head, job.fileName, boundary);
 
     const Settings settings = settings_.Snapshot();
     HttpPostRequest request;
     request.url = job.url;
     request.headers = UploadHeaders(job.userAgent, job.cookie, boundary);
-    request.body = body;
+    request.body = body.View();
     request.proxy.host = settings.proxyAddress;
     request.proxy.port = settings.proxyPort;
     request.proxy.userName = settings.userName;

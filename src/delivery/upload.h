@@ -15,6 +15,7 @@
 #include "core/services.h"
 #include "core/timestamp.h"
 #include "delivery/http_client.h"
+#include "delivery/upload_body.h"
 
 namespace korvalo {
 
@@ -41,10 +42,11 @@ std::string BuildMultipartHead(const std::vector<std::string>& paramList,
 // What follows the file's bytes: CRLF "--B--" CRLF.
 std::string MultipartTail(std::string_view boundary);
 
-// The whole body: head, every byte of the file fileName, tail; in one buffer of the exact
-// size. Throws std::runtime_error when the file cannot be opened or read.
-std::string BuildUploadBody(std::string_view head, const std::string& fileName,
-                            std::string_view boundary);
+// The whole body: head, every byte of the file fileName, tail; in one block of the exact size
+// (the file's bytes are read into it in place). Throws std::runtime_error when the file cannot
+// be opened or read.
+UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
+                           std::string_view boundary);
 
 // The request's headers in their order: User-Agent, Accept, Accept-Language, Accept-Charset,
 // Cookie (only when cookie is not empty), Connection, Content-Type with the boundary.

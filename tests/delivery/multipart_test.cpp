@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 
@@ -94,11 +95,21 @@ TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {
     WriteFileBytes(dir / "data.bin", bytes);
     WriteFileBytes(dir / "empty.txt", "");
 
-    EXPECT_EQ(BuildUploadBody("HEAD", (dir / "data.bin").string(), "B"),
+    EXPECT_EQ(BuildUploadBody("HEAD", (dir / "data.bin").string(), "B").View(),
               "HEAD" + bytes + "\r\n--B--\r\n");
     // An empty file: the empty line of the part's head is followed by CRLF and the end.
-    EXPECT_EQ(BuildUploadBody("HEAD\r\n\r\n", (dir / "empty.txt").string(), "B"),
+    EXPECT_EQ(BuildUploadBody("HEAD\r\n\r\n", (dir / "empty.txt").string(), "B").View(),
               "HEAD\r\n\r\n\r\n--B--\r\n");
+    // A file that tells no size (a pipe, say) is read to its end all the same.
+    std::string large(300000, 'x');
+    for (std::size_t i = 0; i < large.size(); i += 7)
+        large[i] = static_cast<char>(i);
+    WriteFileBytes(dir / "large.bin", large);
+    std::FILE* pipe = ::popen(("cat '" + (dir / "large.bin").string() + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    const std::string fromPipe = "/dev/fd/" + std::to_string(::fileno(pipe));
+    EXPECT_EQ(BuildUploadBody("H", fromPipe, "B").View(), "H" + large + "\r\n--B--\r\n");
+    ::pclose(pipe);
 }
 
 TEST(MultipartBody, AFileThatCannotBeReadThrows) {
