@@ -28,3 +28,7 @@ korvalo_add_qtest(host_options_test
 korvalo_add_gtest(host_fmain_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_fmain_test.cpp
     LIBS korvalo_fmain)
+
+korvalo_add_qtest(host_app_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/host_app_test.cpp
+    LIBS korvalo_hostapp)

@@ -1,0 +1,148 @@
+// The host put together in one process: start-up with the main window, the settings item of
+// the tray menu with its reload, the log fed by the endpoint's threads, the port message box,
+// and shutdown.
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <future>
+
+#include "app/fopt.h"
+#include "app/host_app.h"
+#include "app/main_window.h"
+#include "app/qt_log_sink.h"
+#include "core/version.h"
+#include "host_http_client.h"
+#include "host_test_support.h"
+
+namespace korvalo {
+
+namespace {
+
+class NoSystemProxy : public ISystemProxySource {
+public:
+    SystemProxy GetSystemProxy() override { return {}; }
+};
+
+}  // namespace
+
+class HostAppTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    int companionStarts_ = 0;
+    int avestReleases_ = 0;
+
+    HostOptions Options(std::uint16_t port = 0) {
+        HostOptions options;
+        options.main.settingsPaths.mainIni = dir_.filePath("korvalo.ini").toStdString();
+        options.main.settingsPaths.perUserIni = dir_.filePath("user/korvalo.ini").toStdString();
+        options.main.protocolFile = dir_.filePath("request.txt").toStdString();
+        options.main.endpoint.port = port;
+        options.main.systemProxy = std::make_shared<NoSystemProxy>();
+        options.main.startCompanion = [this] {
+            ++companionStarts_;
+            return CompanionOutcome{true, "run.sh", {}};
+        };
+        options.main.releaseAvest = [this] { ++avestReleases_; };
+        options.trayAvailable = [] { return false; };
+        return options;
+    }
+    void PutIni(const QByteArray& text) {
+        QFile file(dir_.filePath("korvalo.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+private slots:
+    void init() {
+        companionStarts_ = 0;
+        avestReleases_ = 0;
+    }
+
+    void startServeReloadAndStop() {
+        PutIni("[Main]\nprovider=IOLA\n");
+        HostApplication host(Options());
+        host.Start();
+        MainWindow& window = host.Window();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(window.windowTitle(),
+                 QStringLiteral("Протокол сервера v.") + QString::fromLatin1(GetProgramVersion()));
+        QCOMPARE(companionStarts_, 1);
+        QVERIFY(!window.TrayIconExists());
+        QVERIFY(window.TimerTray()->isActive());
+
+        // A connection thread logs through the UI thread while this one serves events.
+        const std::uint16_t port = host.Main().Endpoint()->Port();
+        auto answer = std::async(std::launch::async, [port] { return testing::Options(port); });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 30000);
+        QVERIFY(answer.get().has_value());
+        QVERIFY(window.Memo1()->toPlainText().contains("HTTPServer1CommandOther"));
+
+        // "Настройка..." then OK: the file is written and the settings reloaded (with the
+        // companion start of the "IOLA" mode).
+        QAction* settings = window.PopupMenuTray()->findChild<QAction*>("N1");
+        testing::WhenModal([&window](QWidget* modal) {
+            auto* dialog = qobject_cast<TFOptions*>(modal);
+            QVERIFY(dialog != nullptr);
+            QCOMPARE(dialog->parentWidget(), static_cast<QWidget*>(&window));
+            QTest::mouseClick(dialog->findChild<QRadioButton*>("RadioButtonAuto"), Qt::LeftButton);
+            QTest::mouseClick(dialog->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        });
+        settings->trigger();
+        QCOMPARE(companionStarts_, 2);
+        QVERIFY(host.Main().Store().Snapshot().useAutoProxy);
+        {
+            QFile file(dir_.filePath("korvalo.ini"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll().contains("useAutoProxy=true"));
+        }
+
+        // "Отмена": nothing is reloaded.
+        testing::WhenModal([](QWidget* modal) {
+            QTest::mouseClick(modal->findChild<QPushButton*>("Button2"), Qt::LeftButton);
+        });
+        settings->trigger();
+        QCOMPARE(companionStarts_, 2);
+
+        host.Stop();
+        QCOMPARE(avestReleases_, 1);
+        QVERIFY(!testing::Options(port).has_value());
+    }
+
+    void aPortInUseShowsTheMessageBox() {
+        testing::PortHolder holder;
+        PutIni("");
+        HostApplication host(Options(holder.Port()));
+        QString text;
+        QString caption;
+        testing::WhenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            text = box->text();
+            caption = box->windowTitle();
+            QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+            box->button(QMessageBox::Ok)->click();
+        });
+        // Start-up, then the message loop, which the queued request to end stops at once.
+        QCOMPARE(host.Run(), 1);
+        QCOMPARE(text, QStringLiteral("Порт Korvalo уже занят."));
+        QCOMPARE(caption, QStringLiteral("Порт Korvalo"));
+        QVERIFY(host.Main().QuitRequested());
+        // The rest of start-up still ran.
+        QCOMPARE(host.Window().windowTitle(),
+                 QStringLiteral("Протокол сервера v.") + QString::fromLatin1(GetProgramVersion()));
+        QVERIFY(host.Log().Model().Lines().size() == 1);  // only the notification area line
+        QCOMPARE(avestReleases_, 0);                      // ended without the shutdown steps
+    }
+};
+
+}  // namespace korvalo
+
+QTEST_MAIN(korvalo::HostAppTest)
+#include "host_app_test.moc"
