@@ -29,6 +29,13 @@ bool IsGetFamily(const std::string& method) {
     return method == "GET" || method == "HEAD" || method == "POST";
 }
 
+// "30 s", or "300 ms" for times below a whole second.
+std::string DurationText(std::chrono::milliseconds time) {
+    if (time.count() % 1000 == 0)
+        return std::to_string(time.count() / 1000) + " s";
+    return std::to_string(time.count()) + " ms";
+}
+
 std::int64_t ParseContentLength(std::string_view text) {
     std::int64_t value = -1;
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -128,7 +135,7 @@ private:
             } else if (ec == beast::error::timeout) {
                 if (started)
                     Report("request head not complete within " +
-                           std::to_string(server_.options.headTimeout.count() / 1000) + " s");
+                           DurationText(server_.options.headTimeout));
                 Close();
             } else if (IsLostPeer(ec)) {
                 if (started)
@@ -177,8 +184,8 @@ private:
             return;
         }
         if (ec == beast::error::timeout) {
-            Refuse(400, "request body not complete within " +
-                            std::to_string(server_.options.bodyTimeout.count() / 1000) + " s");
+            Refuse(400,
+                   "request body not complete within " + DurationText(server_.options.bodyTimeout));
             return;
         }
         if (ec == http::error::partial_message || IsLostPeer(ec)) {

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "endpoint/answer_pages.h"
 #include "endpoint/endpoint_fixture.h"
+#include "endpoint/local_endpoint.h"
 
 namespace korvalo {
 namespace {
@@ -205,6 +206,12 @@ TEST_F(DispatcherTest, WindowClosedAndFailuresGiveEmptyAnswer) {
     dialogs_.Queue({.code = 2});
     EXPECT_EQ(Send(Post(R"({"files":[{"id":1,"data64":"YQ=="}]})", "application/json")), kEmpty200);
     EXPECT_TRUE(uploader_.Uploads().empty());
+
+    // The batch dialog fails: the request ends with the empty answer, the gate reopens.
+    dialogs_.Queue({.throwError = true});
+    EXPECT_EQ(Send(Post(R"({"files":[{"id":1,"data64":"YQ=="}]})", "application/json")), kEmpty200);
+    EXPECT_EQ(log_.Texts().back(), " ---> Except onCommandGet");
+    EXPECT_TRUE(dispatcher_->SignEnabled());
 
     // The upload fails: the request ends with the empty answer.
     uploader_.throwError = true;
@@ -424,6 +431,36 @@ TEST_F(DispatcherTest, HandlerAndConnectionErrorsAreLogged) {
     EXPECT_TRUE(
         log_.Texts().back().starts_with(" ---> *** HTTPServer1Exception: malformed request"))
         << log_.Texts().back();
+}
+
+TEST_F(DispatcherTest, LocalEndpointOpensOnceAndRefusesATakenPort) {
+    auto services = [this] {
+        return DispatcherServices{.log = log_,
+                                  .settings = [] { return Settings{}; },
+                                  .protocolFile = {},
+                                  .dialogs = dialogs_,
+                                  .notifier = notifier_,
+                                  .idCard = dialogs_,
+                                  .uploader = uploader_,
+                                  .stage = stage_,
+                                  .tempFolder = tempFolder_,
+                                  .version = kVersion};
+    };
+    EndpointOptions options;
+    options.port = 0;
+    LocalEndpoint first(services(), options);
+    first.Open();
+    ASSERT_TRUE(first.Active());
+    EXPECT_TRUE(first.Dispatcher().SignEnabled());
+    EXPECT_TRUE(
+        Exchange(first.Port(), "OPTIONS / HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 200 OK"));
+
+    options.port = first.Port();
+    LocalEndpoint second(services(), options);
+    EXPECT_THROW(second.Open(), std::system_error);
+    EXPECT_FALSE(second.Active());
+    first.Close();
+    EXPECT_FALSE(first.Active());
 }
 
 }  // namespace
