@@ -1,15 +1,18 @@
 // The main window, its tray icon and menu, and the notifier's balloon.
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 
+#include "app/foreground.h"
 #include "app/main_window.h"
 #include "app/qt_log_sink.h"
 #include "app/qt_notifier.h"
+#include "host_test_support.h"
 
 namespace korvalo {
 
@@ -212,6 +215,66 @@ private slots:
         QTRY_VERIFY(done.load());
         worker.join();
         QCOMPARE(f.window.BalloonText(), QStringLiteral("Отправка файла завершена"));
+    }
+
+    // A message box asked for from a connection thread: modal on the UI thread, in front,
+    // and the caller waits until it is closed.
+    void notifierMessageBoxFromAnotherThread() {
+        QtNotifier notifier;
+        QString text;
+        QString caption;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool onTop = false;
+        testing::WhenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            text = box->text();
+            caption = box->windowTitle();
+            icon = box->icon();
+            onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            box->button(QMessageBox::Ok)->click();
+        });
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            notifier.ShowMessageBox("Не удается установить соединение с сервером.", "Korvalo",
+                                    INotifier::Icon::Information);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 60000);
+        worker.join();
+        QCOMPARE(text, QStringLiteral("Не удается установить соединение с сервером."));
+        QCOMPARE(caption, QStringLiteral("Korvalo"));
+        QCOMPARE(icon, QMessageBox::Information);
+        QVERIFY(onTop);
+    }
+
+    void forceForegroundWindowRestoresRaisesAndKeepsOnTop() {
+        QWidget window;
+        window.resize(200, 100);
+        window.showMinimized();
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            ForceForegroundWindow(&window);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 60000);
+        worker.join();
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        QTRY_VERIFY(window.isActiveWindow());
+        QVERIFY(ForceForegroundWindow(&window));  // already in front
+
+        // Behind another window: brought up and kept above the others.
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        ForceForegroundWindow(&window);
+        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(window.isVisible());
+        QTRY_VERIFY(window.isActiveWindow());
+        QVERIFY(!ForceForegroundWindow(nullptr));
     }
 };
 
