@@ -225,4 +225,11 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
     }
 }
 
+TDelivery::TDelivery(DeliveryServices services)
+    : outcome_(services.log, services.settings, services.notifier, services.credentials,
+               services.stage, std::move(services.settingsPath),
+               std::move(services.unloadAvCryptMail)),
+      uploader_(services.log, services.settings, std::move(services.protocolFile),
+                std::move(services.serverVersion), outcome_, services.client) {}
+
 }  // namespace korvalo

@@ -2,6 +2,7 @@
 // The upload of a signing result to the web service: the multipart body, its header list, its
 // protocol record, and the uploader that posts them.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "core/timestamp.h"
 #include "delivery/http_client.h"
 #include "delivery/upload_body.h"
+#include "delivery/upload_outcome.h"
 
 namespace korvalo {
 
@@ -88,6 +90,33 @@ private:
     const std::string serverVersion_;
     IHttpClientEvents& handlers_;
     const HttpClientOptions options_;
+};
+
+// What the main window hands the delivery. The references must outlive it.
+struct DeliveryServices {
+    ILogSink& log;
+    SettingsStore& settings;
+    INotifier& notifier;              // the balloon and the cannot-connect message box
+    ICredentialsPrompt& credentials;  // the proxy login dialog
+    std::atomic<int>& stage;          // set to 1 by the dispatcher before each upload
+    std::string settingsPath;         // the main settings file (credentials are stored there)
+    TSignatureUploader::ProtocolFileGetter protocolFile;
+    std::function<void()> unloadAvCryptMail;  // unloads the Avest library when it is loaded
+    std::string serverVersion;
+    HttpClientOptions client = {};
+};
+
+// The upload as the dispatcher's ISignatureUploader: the uploader with its outcome handlers.
+class TDelivery : public ISignatureUploader {
+public:
+    explicit TDelivery(DeliveryServices services);
+
+    void UploadSignature(const UploadJob& job) override { uploader_.UploadSignature(job); }
+    TUploadOutcome& Outcome() { return outcome_; }
+
+private:
+    TUploadOutcome outcome_;
+    TSignatureUploader uploader_;
 };
 
 }  // namespace korvalo

@@ -14,3 +14,12 @@ korvalo_add_gtest(delivery_tests
         ${CMAKE_CURRENT_LIST_DIR}/proxy_test.cpp
     LIBS korvalo_delivery korvalo_delivery_testsupport
     PROPERTIES TIMEOUT 120)
+
+# The delivery behind the real endpoint (dispatcher and server).
+if(TARGET korvalo_endpoint AND TARGET korvalo_endpoint_testing)
+    korvalo_add_gtest(delivery_endpoint_tests
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/endpoint_upload_test.cpp
+        LIBS korvalo_delivery korvalo_delivery_testsupport korvalo_endpoint
+             korvalo_endpoint_testing
+        PROPERTIES TIMEOUT 60)
+endif()

@@ -15,13 +15,21 @@ namespace korvalo::testing {
 
 class UploadFixture : public ::testing::Test {
 protected:
-    // Builds outcome handlers and uploader with the prompt script and client options given.
+    // Builds the delivery with the prompt script and client options given.
     void Make(std::vector<ScriptedPrompt::Answer> script = {}, HttpClientOptions options = {}) {
         prompt_ = std::make_unique<ScriptedPrompt>(std::move(script));
-        outcome_ = std::make_unique<TUploadOutcome>(log_, settings_, notifier_, *prompt_, stage_,
-                                                    ini_.string(), [this] { ++unloads_; });
-        uploader_ = std::make_unique<TSignatureUploader>(
-            log_, settings_, [this] { return protocol_; }, "1.0.0.0", *outcome_, options);
+        uploader_ = std::make_unique<TDelivery>(DeliveryServices{
+            .log = log_,
+            .settings = settings_,
+            .notifier = notifier_,
+            .credentials = *prompt_,
+            .stage = stage_,
+            .settingsPath = ini_.string(),
+            .protocolFile = [this] { return protocol_; },
+            .unloadAvCryptMail = [this] { ++unloads_; },
+            .serverVersion = "1.0.0.0",
+            .client = options,
+        });
     }
 
     // What the dispatcher does: stage 1, then the upload.
@@ -50,8 +58,7 @@ protected:
     std::atomic<int> unloads_{0};
     std::shared_ptr<TMyFile> protocol_;
     std::unique_ptr<ScriptedPrompt> prompt_;
-    std::unique_ptr<TUploadOutcome> outcome_;
-    std::unique_ptr<TSignatureUploader> uploader_;
+    std::unique_ptr<TDelivery> uploader_;
 };
 
 }  // namespace korvalo::testing
