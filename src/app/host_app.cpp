@@ -37,6 +37,7 @@ HostApplication::HostApplication(HostOptions options)
     : log_(std::make_unique<QtLogSink>(options.echoLog)),
       notifier_(std::make_unique<QtNotifier>()),
       loginPrompt_(std::make_unique<QtLoginPrompt>()) {
+    UiThread::Reopen();
     main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
                                      std::move(options.main));
     MainWindow::Actions actions;

@@ -136,6 +136,21 @@ void UiThread::Shutdown() {
     handOver->Close();
 }
 
+void UiThread::Reopen() {
+    std::lock_guard lock(g_currentMutex);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || !IsUiThread() || !g_current || g_current->app != app)
+        return;
+    {
+        std::lock_guard stateLock(g_current->mutex);
+        if (!g_current->closed)
+            return;
+    }
+    auto fresh = std::make_shared<HandOver>();
+    fresh->app = app;
+    g_current = std::move(fresh);
+}
+
 bool UiThread::IsShutDown() {
     std::lock_guard lock(g_currentMutex);
     QCoreApplication* app = QCoreApplication::instance();

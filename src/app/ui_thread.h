@@ -46,6 +46,10 @@ public:
     // new hand-over.
     static void Shutdown();
 
+    // Opens a new hand-over after Shutdown(), for a host that starts again with the same
+    // application object (tests). UI thread only; nothing happens while the hand-over is open.
+    static void Reopen();
+
     // True after Shutdown() for the current application object.
     static bool IsShutDown();
 };

@@ -130,7 +130,7 @@ private slots:
         QCOMPARE(memo.toPlainText(), QStringLiteral("after"));
     }
 
-    // Runs last: it ends the hand-over of this application object.
+    // Runs last: it ends the hand-over of this application object (and opens it again).
     void shutdownReleasesWaitersAndLaterCallsReturnAtOnce() {
         std::atomic<bool> calling{false};
         std::atomic<bool> taskRan{false};
@@ -157,6 +157,14 @@ private slots:
         bool direct = false;
         QVERIFY(UiThread::Run([&] { direct = true; }));
         QVERIFY(direct);
+
+        // A host started again opens a new hand-over.
+        UiThread::Reopen();
+        QVERIFY(!UiThread::IsShutDown());
+        std::atomic<bool> ran{false};
+        std::thread again([&] { ran = UiThread::Run([] {}); });
+        QTRY_VERIFY_WITH_TIMEOUT(ran.load(), 60000);
+        again.join();
     }
 };
 
