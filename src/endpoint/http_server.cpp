@@ -249,6 +249,7 @@ private:
 
     // Reports a connection error through the handlers (on a handler thread) and answers.
     void Refuse(int status, std::string message) {
+        stream_.expires_never();  // the handler thread writes the answer
         server_.pool->Post([self = shared_from_this(), status, message = std::move(message)] {
             self->Guarded([&] { self->server_.handlers.IdHTTPServer1Connect(self->context_); });
             self->Guarded(
@@ -282,7 +283,34 @@ private:
         }
     }
 
+    // Runs on a handler thread, while no operation of the I/O thread is pending on the
+    // connection. The answer usually fits the socket's send buffer: it is written right here
+    // and the connection half-closed, and the I/O thread only waits for the browser to close.
+    // What does not fit is written by the I/O thread.
     void SendLater(std::string bytes) {
+        beast::error_code ec;
+        tcp::socket& socket = stream_.socket();
+        socket.non_blocking(true, ec);
+        std::size_t sent = 0;
+        while (!ec && sent < bytes.size())
+            sent += socket.write_some(net::buffer(bytes.data() + sent, bytes.size() - sent), ec);
+        if (sent == bytes.size()) {
+            socket.shutdown(tcp::socket::shutdown_send, ec);
+            net::post(stream_.get_executor(), [self = shared_from_this(), ec] {
+                if (ec) {
+                    self->Close();
+                    return;
+                }
+                self->stream_.expires_after(self->server_.options.lingerTimeout);
+                self->Drain();
+            });
+            return;
+        }
+        if (ec != net::error::would_block && ec != net::error::try_again) {
+            net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
+            return;
+        }
+        bytes.erase(0, sent);
         net::post(stream_.get_executor(),
                   [self = shared_from_this(), bytes = std::move(bytes)]() mutable {
                       self->Send(std::move(bytes));
