@@ -39,4 +39,5 @@ add_library(korvalo_hostapp STATIC
 target_link_libraries(korvalo_hostapp PUBLIC korvalo_fmain korvalo_hostui korvalo_login)
 
 add_executable(korvalo ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-target_link_libraries(korvalo PRIVATE korvalo_hostapp korvalo_cryptidcard korvalo_desktop)
+target_link_libraries(korvalo PRIVATE korvalo_hostapp korvalo_cryptidcard korvalo_desktop
+    korvalo_delivery korvalo_avcryptmail)

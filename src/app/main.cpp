@@ -13,6 +13,9 @@
 #include "app/host_app.h"
 #include "app/qt_log_sink.h"
 #include "core/timestamp.h"
+#include "delivery/login_dialog.h"
+#include "delivery/upload.h"
+#include "engines/avcryptmail.h"
 #include "engines/cryptidcard.h"
 #include "platform/window_list.h"
 
@@ -89,6 +92,25 @@ int main(int argc, char** argv) {
     options.parts.idCard = [](korvalo::TFMain&) {
         return std::make_unique<korvalo::TIdCardBatchSigner>(
             korvalo::CardServiceOptions::FromEnvironment());
+    };
+    // The upload of signed results, with the proxy login dialog.
+    korvalo::QtLoginPrompt loginPrompt;
+    options.parts.uploader = [&loginPrompt](korvalo::TFMain& main) {
+        return std::make_unique<korvalo::TDelivery>(korvalo::DeliveryServices{
+            .log = main.Log(),
+            .settings = main.Store(),
+            .notifier = main.Notifier(),
+            .credentials = loginPrompt,
+            .stage = main.Stage(),
+            .settingsPath = main.Paths().mainIni,
+            .protocolFile = [&main] { return main.ProtocolFile(); },
+            .unloadAvCryptMail =
+                [] {
+                    if (korvalo::AvCryptMailLoaded())
+                        korvalo::UnloadAvCryptMail();
+                },
+            .serverVersion = main.serverVersion(),
+        });
     };
     korvalo::HostApplication host(std::move(options));
     if (noDisplay)
