@@ -195,6 +195,35 @@ TEST_F(UploadTest, BodiesOfTheOtherRequestKinds) {
     }
 }
 
+TEST_F(UploadTest, HeaderValuesCannotBreakTheHead) {
+    CaptureServer server;
+    Make();
+    UploadJob job = Job(server.Url("/"));
+    job.userAgent = "";                         // sent, with an empty value
+    job.cookie = "a=b\r\nX-Injected: yes\r\n";  // the line breaks become blanks
+    Upload(job);
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const Texts lines = server.Requests()[0].HeaderLines();
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(lines[1], "User-Agent:");
+    EXPECT_EQ(lines[5], "Cookie: a=b  X-Injected: yes  ");
+    EXPECT_FALSE(server.Requests()[0].Header("X-Injected").has_value());
+}
+
+TEST_F(UploadTest, WithoutAProxySettingTheEnvironmentsProxyIsNotUsed) {
+    CaptureServer server;
+    const int deadPort = testing::FreeLoopbackPort();
+    const std::string deadProxy = "http://127.0.0.1:" + std::to_string(deadPort);
+    ::setenv("http_proxy", deadProxy.c_str(), 1);
+    ::setenv("HTTP_PROXY", deadProxy.c_str(), 1);
+    Make();
+    Upload(Job(server.Url("/")));
+    ::unsetenv("http_proxy");
+    ::unsetenv("HTTP_PROXY");
+    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+}
+
 TEST_F(UploadTest, AFileThatCannotBeOpenedRaisesBeforeAnythingIsSent) {
     CaptureServer server;
     Make();
