@@ -1,0 +1,22 @@
+# Qt Test programs of the signing dialogs, on the offscreen platform, over fixture certificate
+# stores that the tests make; signatures are checked with the openssl command.
+find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+
+add_library(korvalo_dialog_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/dialog_test_support.cpp)
+target_include_directories(korvalo_dialog_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(korvalo_dialog_test_support
+    PUBLIC korvalo_dialogs korvalo_cert_fixture Qt6::Widgets Qt6::Test)
+
+function(korvalo_add_dialog_qtest name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE korvalo_dialog_test_support ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_FATAL_WARNINGS=0"
+        TIMEOUT 300)
+endfunction()
+
+korvalo_add_dialog_qtest(dialogs_certinfo_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/certinfo_test.cpp)
