@@ -64,6 +64,15 @@ void AppendPart(std::string& out, std::string_view boundary, std::string_view na
     out += kCrLf;
 }
 
+// An echoed value as text. Values arrive one character per received byte and are decoded as
+// UTF-8 here; a value that holds a character above U+00FF is text already (a batch document's
+// "\u0418" escape, say) and is kept as it is instead of being cut to its low bytes.
+std::string EchoedValue(std::string_view value) {
+    bool bytes = true;
+    ForEachChar(value, [&](char32_t c) { bytes = bytes && c <= 0xFF; });
+    return bytes ? DecodeUtf8Bytes(value) : std::string(value);
+}
+
 std::string FileNameOnly(std::string_view path) {
     return std::filesystem::path(std::string(path)).filename().string();
 }
@@ -86,7 +95,7 @@ std::string BuildMultipartHead(const std::vector<std::string>& paramList,
             continue;
         const std::string_view value =
             eq == std::string::npos ? std::string_view() : std::string_view(line).substr(eq + 1);
-        AppendPart(head, boundary, name, UrlEncodeForm(DecodeUtf8Bytes(value)));
+        AppendPart(head, boundary, name, UrlEncodeForm(EchoedValue(value)));
     }
     AppendPart(head, boundary, "crpt_signature", signature);
     AppendPart(head, boundary, "korvaloVersion", UrlEncodeForm(serverVersion));
