@@ -49,7 +49,8 @@ public:
 struct ProxyEndpoint {
     std::string host;  // empty: no proxy at all (also none from the environment)
     int port = 80;
-    std::string userName;  // the credentials are given to the proxy when either is not empty
+    // Given to the proxy, in code page 1251, when either is not empty; any character works.
+    std::string userName;
     std::string password;
 };
 
@@ -68,8 +69,9 @@ struct HttpClientOptions {
 
 struct HttpPostRequest {
     std::string url;
-    // Sent in this order, after Host; Content-Length is added by the client. Values are text;
-    // characters up to U+00FF go out as one byte each, CR and LF become blanks.
+    // Sent in this order, after Host; Content-Length is added by the client. Values are text:
+    // one byte per character when every character is up to U+00FF (so bytes that arrived one
+    // per character go out as they came), UTF-8 otherwise; CR, LF and NUL become blanks.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string_view body;  // not copied; must live until Post returns
     ProxyEndpoint proxy;
