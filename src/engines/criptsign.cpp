@@ -209,8 +209,6 @@ bool TSign::Sign() {
 }
 
 bool TSign::SignList(const StoreCertificate& cert) {
-    if (FListSign->empty())
-        return false;
     // Each attempt answers for the whole list: results of an earlier attempt (another
     // certificate, a job that failed then) must not stay beside this one's.
     for (TRecordSign& job : *FListSign) {
@@ -234,6 +232,10 @@ bool TSign::SignList(const StoreCertificate& cert) {
             return false;
         }
     }
+    // The Avest signer answers an empty list with success; the store path with failure and no
+    // text.
+    if (FListSign->empty())
+        return false;
     bool result = false;
     for (TRecordSign& job : *FListSign) {
         result = true;
