@@ -22,7 +22,7 @@ add_library(korvalo_hostui STATIC
 set_target_properties(korvalo_hostui PROPERTIES AUTOMOC ON)
 target_link_libraries(korvalo_hostui
     PUBLIC korvalo_qtbase korvalo_log korvalo_settings
-    PRIVATE PkgConfig::PCRE2)
+    PRIVATE korvalo_desktop PkgConfig::PCRE2)
 
 # TFMain: the run-time state with start-up and shutdown (no Qt).
 add_library(korvalo_fmain STATIC

@@ -15,6 +15,7 @@
 
 #include "app/qt_log_sink.h"
 #include "core/timestamp.h"
+#include "platform/window_list.h"
 
 namespace korvalo {
 
@@ -204,6 +205,9 @@ void MainWindow::btnHideClick() {
 
 void MainWindow::ShowLogWindow() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
+    // No task-bar button: a tool window, and on X11 the window manager is told so as well.
+    if (!isVisible() && QGuiApplication::platformName() == QLatin1String("xcb"))
+        MarkSkipTaskbar(static_cast<DesktopWindow>(winId()));
     show();
     raise();
     activateWindow();

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -125,6 +126,40 @@ DesktopWindow FindDesktopWindow(const std::function<bool(const std::string& titl
             return window;
     }
     return 0;
+}
+
+void MarkSkipTaskbar(DesktopWindow window) {
+    if (window == 0)
+        return;
+    DisplayPtr display = OpenDisplay();
+    if (!display)
+        return;
+    IgnoreXErrors ignore;
+    Display* d = display.get();
+    const Atom state = XInternAtom(d, "_NET_WM_STATE", False);
+    std::vector<Atom> atoms;
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* raw = nullptr;
+    if (XGetWindowProperty(d, window, state, 0, 1024, False, XA_ATOM, &actualType, &format, &count,
+                           &after, &raw) == Success) {
+        XPtr<unsigned char> data(raw);
+        if (data != nullptr && actualType == XA_ATOM && format == 32) {
+            const auto* ids = reinterpret_cast<const unsigned long*>(data.get());
+            atoms.assign(ids, ids + count);
+        }
+    }
+    for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+        const Atom atom = XInternAtom(d, name, False);
+        if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end())
+            atoms.push_back(atom);
+    }
+    XChangeProperty(d, window, state, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(atoms.data()),
+                    static_cast<int>(atoms.size()));
+    XSync(d, False);
 }
 
 bool DisplayReachable() {

@@ -14,6 +14,11 @@ using DesktopWindow = unsigned long;
 // a display (DISPLAY unset or unreachable) the list is empty.
 DesktopWindow FindDesktopWindow(const std::function<bool(const std::string& title)>& match);
 
+// Asks the window manager to show no task-bar (and pager) entry for window. Takes effect when
+// the window is mapped next: call it while the window is hidden. Nothing happens for 0 or
+// without a display.
+void MarkSkipTaskbar(DesktopWindow window);
+
 // Whether the X display named by DISPLAY can be opened.
 bool DisplayReachable();
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 // Xlib after gtest: its macros (None, Bool...) would break gtest's headers.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <sys/stat.h>
@@ -227,6 +228,31 @@ TEST_F(CompanionOnDisplayTest, TheStartedCompanionsWindowIsHidden) {
     EXPECT_TRUE(started.ended);
     EXPECT_EQ(starter.CompanionWindow(), w);
     EXPECT_FALSE(Mapped(w));
+}
+
+TEST_F(CompanionOnDisplayTest, SkipTaskbarIsAddedToTheWindowState) {
+    Display* d = display_.get();
+    const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+    const Atom state = XInternAtom(d, "_NET_WM_STATE", False);
+    const Atom above = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
+    XChangeProperty(d, w, state, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&above), 1);
+    XSync(d, False);
+    MarkSkipTaskbar(w);
+    MarkSkipTaskbar(w);  // no duplicates
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* raw = nullptr;
+    ASSERT_EQ(XGetWindowProperty(d, w, state, 0, 64, False, XA_ATOM, &type, &format, &count, &after,
+                                 &raw),
+              Success);
+    std::vector<Atom> atoms(reinterpret_cast<Atom*>(raw), reinterpret_cast<Atom*>(raw) + count);
+    XFree(raw);
+    const std::vector<Atom> expected = {above, XInternAtom(d, "_NET_WM_STATE_SKIP_TASKBAR", False),
+                                        XInternAtom(d, "_NET_WM_STATE_SKIP_PAGER", False)};
+    EXPECT_EQ(atoms, expected);
 }
 
 }  // namespace
