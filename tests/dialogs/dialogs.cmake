@@ -20,3 +20,16 @@ endfunction()
 
 korvalo_add_dialog_qtest(dialogs_certinfo_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/certinfo_test.cpp)
+
+korvalo_add_dialog_qtest(dialogs_fsignmsg_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/fsignmsg_test.cpp)
+
+korvalo_add_dialog_qtest(dialogs_fsign_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/fsign_test.cpp)
+
+korvalo_add_dialog_qtest(dialogs_fsignjson_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/fsignjson_test.cpp)
+# The Avest path runs the stand-in AvCryptMail library.
+add_dependencies(dialogs_fsignjson_test korvalo_avcryptmail_standin)
+target_compile_definitions(dialogs_fsignjson_test PRIVATE
+    KORVALO_STANDIN_DIR="$<TARGET_FILE_DIR:korvalo_avcryptmail_standin>")
