@@ -33,3 +33,9 @@ korvalo_add_dialog_qtest(dialogs_fsignjson_test
 add_dependencies(dialogs_fsignjson_test korvalo_avcryptmail_standin)
 target_compile_definitions(dialogs_fsignjson_test PRIVATE
     KORVALO_STANDIN_DIR="$<TARGET_FILE_DIR:korvalo_avcryptmail_standin>")
+
+# The entry routines from connection threads, with the real engines and the card-service
+# stand-in.
+korvalo_add_dialog_qtest(dialogs_entry_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/qt_signing_dialogs_test.cpp
+    LIBS korvalo_hostui korvalo_card_service_fixture)

@@ -117,9 +117,8 @@ void BatchDialogTest::noValidCertificateLeavesSignDisabled() {
 
 void BatchDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
     TJobList jobs = ThreeJobs();
-    QCOMPARE(ShowSignFilesDialog(RealEnvironment(store_.dir / "missing"), Sha256Options(), jobs,
-                                 ""),
-             8);
+    QCOMPARE(
+        ShowSignFilesDialog(RealEnvironment(store_.dir / "missing"), Sha256Options(), jobs, ""), 8);
     for (const TRecordSign& job : jobs)
         QVERIFY(job.sign.empty() && job.error.empty());
 }
@@ -171,13 +170,13 @@ void BatchDialogTest::aFailingJobThenARetryWithAnotherCertificate() {
     // The first certificate's key is protected and no password can be asked here: its first
     // job fails with the platform's text.
     TempDir dir;
-    testing::WritePem(dir / "1-protected.pem",
-                      IssueUnder(store_.ca, NameSpec{"Защищенный", "Защищенный", "Ключ", "", "", ""},
-                                 "0901"),
-                      {.keyPassword = std::string("secret")});
-    testing::WritePem(dir / "2-open.pem",
-                      IssueUnder(store_.ca, NameSpec{"Открытый", "Открытый", "Ключ", "", "", ""},
-                                 "0902"));
+    testing::WritePem(
+        dir / "1-protected.pem",
+        IssueUnder(store_.ca, NameSpec{"Защищенный", "Защищенный", "Ключ", "", "", ""}, "0901"),
+        {.keyPassword = std::string("secret")});
+    testing::WritePem(
+        dir / "2-open.pem",
+        IssueUnder(store_.ca, NameSpec{"Открытый", "Открытый", "Ключ", "", "", ""}, "0902"));
     TJobList jobs = ThreeJobs();
     TFSignFiles dialog(RealEnvironment(dir.path()), Sha256Options(), jobs);
     QVERIFY(dialog.Prepare(""));

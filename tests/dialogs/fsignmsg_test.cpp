@@ -3,8 +3,8 @@
 // that are missing, malformed or large.
 
 #include <QComboBox>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -118,13 +118,13 @@ void MessageDialogTest::formAndStartState() {
     QCOMPARE(dialog.HtmlViewer1()->font().pointSize(), 10);
     QVERIFY(dialog.HtmlViewer1()->isReadOnly());
     QVERIFY(dialog.WebBrowserViewMsg()->isReadOnly());
-    for (const char* name : {"PanelMsg", "WebBrowserViewMsg", "PanelCerts", "HtmlViewer1",
-                             "ComboBoxCerts", "PanelError", "LabelError", "PanelBottom", "BtnSign",
-                             "BtnClose"})
+    for (const char* name :
+         {"PanelMsg", "WebBrowserViewMsg", "PanelCerts", "HtmlViewer1", "ComboBoxCerts",
+          "PanelError", "LabelError", "PanelBottom", "BtnSign", "BtnClose"})
         QVERIFY2(dialog.findChild<QWidget*>(name) != nullptr, name);
-    CheckPanelsFit(dialog, {dialog.PanelMsg(), dialog.PanelCerts(),
-                            dialog.findChild<QWidget*>("PanelError"),
-                            dialog.findChild<QWidget*>("PanelBottom")});
+    CheckPanelsFit(
+        dialog, {dialog.PanelMsg(), dialog.PanelCerts(), dialog.findChild<QWidget*>("PanelError"),
+                 dialog.findChild<QWidget*>("PanelBottom")});
 
     // Sign waits for the message to be shown.
     QVERIFY(!dialog.BtnSign()->isEnabled());
@@ -181,10 +181,9 @@ void MessageDialogTest::panelsRemoved() {
 
 void MessageDialogTest::noValidCertificateLeavesSignDisabled() {
     TempDir dir;
-    testing::WritePem(dir / "old.pem",
-                      IssueUnder(store_.ca, NameSpec{"Старый", "", "", "", "", ""}, "0E",
-                                 Clock::now() - std::chrono::hours(48),
-                                 Clock::now() - std::chrono::hours(24)));
+    testing::WritePem(dir / "old.pem", IssueUnder(store_.ca, NameSpec{"Старый", "", "", "", "", ""},
+                                                  "0E", Clock::now() - std::chrono::hours(48),
+                                                  Clock::now() - std::chrono::hours(24)));
     Setup setup(dir.path());
     TFSignMsgDialog dialog(setup.environment, setup.options);
     QVERIFY(dialog.Prepare(WriteMessage("<p>x</p>"), false));
@@ -421,7 +420,8 @@ void MessageDialogTest::aLargeMessageLoadsOffTheUiThread() {
     std::string html = "<html><body>";
     int paragraphs = 0;
     while (html.size() < 5'000'000) {
-        html += "<p>Строка <b>номер</b> " + std::to_string(paragraphs++) + " текста сообщения</p>\n";
+        html +=
+            "<p>Строка <b>номер</b> " + std::to_string(paragraphs++) + " текста сообщения</p>\n";
     }
     html += "<p>Последняя строка</p></body></html>";
     const std::filesystem::path file = WriteMessage(html);
