@@ -22,7 +22,7 @@ constexpr int kPanelBottomHeight = 56;
 
 QFont MessageFont() {
     QFont font(QStringLiteral("Times New Roman"));
-    font.setPointSize(12);
+    font.setPointSize(10);
     return font;
 }
 

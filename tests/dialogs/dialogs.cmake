@@ -39,3 +39,7 @@ target_compile_definitions(dialogs_fsignjson_test PRIVATE
 korvalo_add_dialog_qtest(dialogs_entry_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/qt_signing_dialogs_test.cpp
     LIBS korvalo_hostui korvalo_card_service_fixture)
+
+# The screenshot program of docs/screenshots (run by its make.sh under Xvfb); not installed.
+add_executable(korvalo-screenshots ${CMAKE_SOURCE_DIR}/docs/screenshots/screenshots.cpp)
+target_link_libraries(korvalo-screenshots PRIVATE korvalo_dialog_test_support korvalo_hostui)

@@ -1,0 +1,176 @@
+// korvalo-screenshots: renders the signing dialogs and the main window over a fixture
+// certificate store and saves each as a PNG file. docs/screenshots/make.sh runs it under Xvfb.
+//
+//   korvalo-screenshots OUTPUT-FOLDER
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/qt_log_sink.h"
+#include "core/text.h"
+#include "dialogs/dialog_test_support.h"
+#include "dialogs/fsign.h"
+#include "dialogs/fsignjson.h"
+#include "dialogs/fsignmsg.h"
+#include "dialogs/signing_dialog.h"
+
+using namespace korvalo;
+using namespace korvalo::dialogtest;
+using namespace std::chrono;
+
+namespace {
+
+constexpr char kMessage[] =
+    "<html><body>"
+    "<h3>Платежное поручение № 418</h3>"
+    "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">"
+    "<tr><td>Плательщик</td><td>ООО \"Ромашка\"</td></tr>"
+    "<tr><td>Получатель</td><td>ОАО \"Северные сети\"</td></tr>"
+    "<tr><td>Сумма</td><td><b>12 480,00 руб.</b></td></tr>"
+    "<tr><td>Назначение</td><td>Оплата по договору № 77-Э от 02.02.2024</td></tr>"
+    "</table></body></html>";
+
+// A store with fixed validity dates, so that the pictures do not change from run to run.
+void MakeStore(const std::filesystem::path& folder, const TestCert& ca) {
+    std::filesystem::create_directories(folder);
+    const auto from = sys_days{year{2024} / 1 / 15} + hours(6);
+    const auto to = sys_days{year{2034} / 1 / 15} + hours(6);
+    testing::WritePem(folder / "01-ivanov.pem",
+                      IssueUnder(ca,
+                                 NameSpec{"Иванов Иван Иванович", "Иванов", "Иван Иванович",
+                                          "ООО \"Ромашка\"", "Бухгалтерия", "RU"},
+                                 "0A0B0C0D", from, to));
+    testing::WritePem(
+        folder / "02-petrova.pem",
+        IssueUnder(
+            ca, NameSpec{"Петрова Анна", "Петрова", "Анна Сергеевна", "ООО \"Ромашка\"", "", "RU"},
+            "4A1F", from, to));
+    testing::WritePem(folder / "03-server.pem",
+                      IssueUnder(ca, NameSpec{"Сервер обмена", "", "", "ООО \"Ромашка\"", "", "RU"},
+                                 "0200", from, to));
+}
+
+// Lets the widget lay itself out and paint, then saves what it shows.
+bool Save(QWidget& widget, const std::filesystem::path& file) {
+    widget.show();
+    widget.raise();
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const bool saved = widget.grab().save(QString::fromStdString(file.string()), "PNG");
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", file.string().c_str());
+    widget.hide();
+    return saved;
+}
+
+void WaitFor(const std::function<bool()>& ready) {
+    while (!ready())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: korvalo-screenshots OUTPUT-FOLDER\n");
+        return 2;
+    }
+    const std::filesystem::path out = argv[1];
+    std::filesystem::create_directories(out);
+
+    TempDir work;
+    CertSpec caSpec;
+    caSpec.subject = NameSpec{
+        "Тестовый удостоверяющий центр", "", "", "ООО \"Тест-УЦ\"", "Отдел сертификации", "RU"};
+    caSpec.serialHex = "7E57CA";
+    caSpec.notBefore = sys_days{year{2020} / 1 / 1};
+    caSpec.notAfter = sys_days{year{2040} / 1 / 1};
+    const TestCert ca = testing::MakeCa(caSpec);
+    const std::filesystem::path store = work / "MY";
+    MakeStore(store, ca);
+    const std::filesystem::path message = work / "message.htm";
+    testing::WriteBytes(message, ToCp1251(kMessage));
+    // The chosen file's path is shown: a fixed one keeps the picture the same between runs.
+    const std::filesystem::path documents = "/tmp/korvalo-screenshots/Документы";
+    std::filesystem::create_directories(documents);
+    const std::filesystem::path document = documents / "Договор поставки 77-Э.pdf";
+    testing::WriteBytes(document, "%PDF-1.4\n");
+
+    RecordingLog log;
+    EngineScript script;
+    SigningEnvironment environment(log);
+    environment.storeLocation = store;
+    environment.engines = script.Factory(log);
+    environment.chooseFile = [&](QWidget*) {
+        return std::optional<QString>(QString::fromStdString(document.string()));
+    };
+    SigningOptions options;
+    options.certificateNum = "0A0B 0C0D";
+    bool ok = true;
+
+    {
+        TFSignMsgDialog dialog(environment, options);
+        dialog.Prepare(message, true);
+        WaitFor([&] { return dialog.MessageReady(); });
+        ok &= Save(dialog, out / "sign-message.png");
+    }
+    {
+        TFSignMsgDialog dialog(environment, options);
+        dialog.Prepare(message, false);
+        // A failed attempt: the engine's text in the error line.
+        script.Add(EngineStep{false, "", "Cертификат не найден."});
+        dialog.show();
+        dialog.BtnSign()->click();
+        WaitFor([&] { return !dialog.Busy(); });
+        ok &= Save(dialog, out / "sign-message-noshow-error.png");
+    }
+    {
+        TSignFileDialog dialog(environment, options);
+        dialog.Prepare();
+        dialog.BtnSelectFileClick();
+        ok &= Save(dialog, out / "sign-file.png");
+    }
+    {
+        SigningOptions idCard = options;
+        idCard.useIdCard = 1;
+        TSignFileDialog dialog(environment, idCard);
+        dialog.Prepare();
+        dialog.BtnSelectFileClick();
+        ok &= Save(dialog, out / "sign-file-idcard.png");
+    }
+    {
+        TJobList jobs = {{"1", "a", "", ""}, {"2", "b", "", ""}};
+        TFSignFiles dialog(environment, options, jobs);
+        dialog.Prepare("4a1f");
+        ok &= Save(dialog, out / "sign-batch.png");
+    }
+    {
+        QtLogSink mainLog;
+        MainWindow::Actions actions;
+        actions.trayAvailable = [] { return false; };
+        MainWindow window(mainLog, actions);
+        window.setWindowTitle(QStringLiteral("Korvalo"));
+        window.TimerTray()->stop();
+        for (const char* line :
+             {"10:15:02 ---> SS1: установлено соединение", "10:15:02 ---> Разбор параметров",
+              "10:15:02 ---> Подпись сообщения", "10:15:09 ---> выработка подписи начата",
+              "10:15:09 подпись выработана", "10:15:09 ---> CS1: начата отправка данных на сервер",
+              "10:15:10 ---> CS1: отправка файла на сервер завершена",
+              "10:15:10 ---> Перенаправление на https://service.example/done"})
+            mainLog.PrintInfo(line);
+        ok &= Save(window, out / "main-window.png");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all("/tmp/korvalo-screenshots", ignored);
+    return ok ? 0 : 1;
+}
