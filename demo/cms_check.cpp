@@ -164,6 +164,7 @@ nlohmann::ordered_json SignatureReport::ToJson() const {
         j["signer"] = {{"commonName", s.commonName},
                        {"surname", s.surname},
                        {"givenName", s.givenName},
+                       {"name", s.name},
                        {"organization", s.organization},
                        {"unit", s.unit},
                        {"subject", s.subject},
@@ -268,6 +269,7 @@ SignatureReport SignatureChecker::VerifyDetached(std::string_view der,
             signer.commonName = NameEntry(subject, NID_commonName);
             signer.surname = NameEntry(subject, NID_surname);
             signer.givenName = NameEntry(subject, NID_givenName);
+            signer.name = NameEntry(subject, NID_name);
             signer.organization = NameEntry(subject, NID_organizationName);
             signer.unit = NameEntry(subject, NID_organizationalUnitName);
             signer.subject = NameText(subject);

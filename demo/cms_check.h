@@ -17,7 +17,8 @@ namespace korvalo::demo {
 struct SignerReport {
     std::string commonName;
     std::string surname;
-    std::string givenName;
+    std::string givenName;  // 2.5.4.42
+    std::string name;       // 2.5.4.41, the given names as some issuers write them
     std::string organization;
     std::string unit;
     std::string subject;     // the whole subject, RFC 2253 form, UTF-8

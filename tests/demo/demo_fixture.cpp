@@ -100,7 +100,9 @@ Pki::Pki() {
              "keyUsage=critical,keyCertSign,cRLSign"});
     WriteFile(d / "user.ext",
               "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n");
-    Issue(d, "user", "/C=BY/O=ООО Демо/OU=Отдел подписи/SN=Иванов/GN=Иван/CN=Иванов Иван Иванович",
+    Issue(d, "user",
+          "/C=BY/O=ООО Демо/OU=Отдел подписи/SN=Иванов/GN=Иван/name=Иван Иванович/CN=Иванов Иван "
+          "Иванович",
           "0x8A0B0C0D01", {"-newkey", "rsa:2048"});
     Issue(d, "card", "/C=BY/SN=Петрова/GN=Анна/CN=Петрова Анна (ID-карта)", "0x0203",
           {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1"});

@@ -263,6 +263,7 @@ TEST_F(DemoServiceTest, VerifiesAMessageSignedOverItsCodePage1251Bytes) {
     EXPECT_EQ(s["signer"]["commonName"], "Иванов Иван Иванович");
     EXPECT_EQ(s["signer"]["surname"], "Иванов");
     EXPECT_EQ(s["signer"]["givenName"], "Иван");
+    EXPECT_EQ(s["signer"]["name"], "Иван Иванович");
     EXPECT_EQ(s["signer"]["organization"], "ООО Демо");
     EXPECT_EQ(s["signer"]["unit"], "Отдел подписи");
     EXPECT_EQ(s["signer"]["serial"], "8A0B0C0D01");

@@ -1,0 +1,156 @@
+// scripts/demo-store.sh: the demo certificates it makes are what Korvalo's store lists and
+// signs with, and what the demo service verifies against the demo CA.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "cms_check.h"
+#include "demo/demo_fixture.h"
+#include "platform/cert_store.h"
+#include "platform/crypt_message.h"
+
+namespace korvalo::demotest {
+namespace {
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int RunDemoStore(const std::vector<std::string>& args, std::string* output) {
+    std::vector<std::string> argv{"bash", KORVALO_DEMO_STORE_SCRIPT};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return cardtest::RunProgram(argv, output);
+}
+
+class ScriptedPassword : public IKeyPasswordPrompt {
+public:
+    explicit ScriptedPassword(std::string password) : FPassword(std::move(password)) {}
+    std::optional<std::string> AskKeyPassword(const std::string&, bool) override {
+        ++asked;
+        return FPassword;
+    }
+    int asked = 0;
+
+private:
+    std::string FPassword;
+};
+
+class DemoStoreTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        FDir = std::make_unique<TempDir>();
+        std::string output;
+        ASSERT_EQ(RunDemoStore({(FDir->path() / "demo").string()}, &output), 0) << output;
+    }
+    static void TearDownTestSuite() { FDir.reset(); }
+    static std::filesystem::path demo() { return FDir->path() / "demo"; }
+    static std::unique_ptr<TempDir> FDir;
+};
+
+std::unique_ptr<TempDir> DemoStoreTest::FDir;
+
+TEST_F(DemoStoreTest, KorvalosStoreListsThePersonalCertificates) {
+    const auto store = CertStore::Open(demo() / "store");
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(store->Problems().empty());
+    const struct {
+        const char* serial;
+        const char* cn;
+        const char* sn;
+        const char* gn;
+        const char* ou;
+    } expected[] = {
+        {"1A2B 3C4D 5E6F", "Иванов Иван Иванович", "Иванов", "Иван Иванович", "Бухгалтерия"},
+        {"01 0203 0405", "Сидорова Мария Петровна", "Сидорова", "Мария Петровна", "Отдел продаж"},
+        {"7B", "Козлов Пётр Андреевич", "Козлов", "Пётр Андреевич", "Дирекция"},
+    };
+    ASSERT_EQ(store->Certificates().size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const StoreCertificate& cert = store->Certificates()[i];
+        EXPECT_EQ(cert.SerialText(), expected[i].serial);
+        EXPECT_EQ(cert.SubjectPart(kOidCommonName), expected[i].cn);
+        EXPECT_EQ(cert.SubjectPart(kOidSurname), expected[i].sn);
+        EXPECT_EQ(cert.SubjectPart(kOidGivenName), expected[i].gn);
+        EXPECT_EQ(cert.SubjectPart(kOidOrganization), "ООО «Ромашка»");
+        EXPECT_EQ(cert.SubjectPart(kOidOrganizationalUnit), expected[i].ou);
+        EXPECT_EQ(cert.IssuerPart(kOidCountry), "BY");
+        EXPECT_TRUE(cert.IsValidNow());
+    }
+}
+
+TEST_F(DemoStoreTest, SignaturesMadeThroughTheStoreVerifyAgainstTheDemoCa) {
+    const auto store = CertStore::Open(demo() / "store");
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Certificates().size(), 3u);
+
+    // The settings file chooses SHA-256 for every certificate.
+    const std::string ini = ReadAll(demo() / "korvalo.ini");
+    EXPECT_NE(ini.find("[Main]"), std::string::npos);
+    EXPECT_NE(ini.find("hashAlgOID=2.16.840.1.101.3.4.2.1"), std::string::npos);
+    const EVP_MD* sha256 = FindDigestByOid("2.16.840.1.101.3.4.2.1");
+    ASSERT_NE(sha256, nullptr);
+
+    const demo::SignatureChecker checker(demo() / "ca.pem");
+    const std::string data = "\xCF\xF0\xE8\xE2\xE5\xF2 <b>demo</b>";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const StoreCertificate& cert = store->Certificates()[i];
+        ScriptedPassword prompt("1234");
+        KeyResult key = cert.LoadPrivateKey(&prompt);
+        ASSERT_EQ(key.error, 0u) << key.message;
+        // Only the third key is guarded by a password.
+        EXPECT_EQ(prompt.asked, i == 2 ? 1 : 0);
+
+        std::string der;
+        CmsSignStage stage;
+        ASSERT_EQ(DetachedCmsSigner(cert.Handle(), key.key.get(), sha256).Sign(data, der, stage),
+                  0u);
+        const demo::SignatureReport report = checker.VerifyDetached(der, data);
+        EXPECT_TRUE(report.verified) << report.error;
+        ASSERT_EQ(report.signers.size(), 1u);
+        EXPECT_TRUE(report.signers[0].chainsToCa) << report.signers[0].chainError;
+        EXPECT_EQ(report.signers[0].serialText, cert.SerialText());
+        EXPECT_EQ(report.signers[0].digestOid, "2.16.840.1.101.3.4.2.1");
+    }
+    EXPECT_EQ(store->Certificates()[2].LoadPrivateKey(nullptr).error, kNteSilentContext);
+}
+
+TEST_F(DemoStoreTest, CardCertificateComesFromTheDemoCa) {
+    std::string output;
+    EXPECT_EQ(cardtest::RunProgram({"openssl", "verify", "-CAfile", (demo() / "ca.pem").string(),
+                                    (demo() / "card" / "card.pem").string()},
+                                   &output),
+              0)
+        << output;
+    EXPECT_EQ(
+        cardtest::RunProgram(
+            {"openssl", "pkey", "-in", (demo() / "card" / "card.key").string(), "-noout"}, &output),
+        0)
+        << output;
+}
+
+TEST_F(DemoStoreTest, KeepsAnExistingFolderUnlessForced) {
+    const std::string ca = ReadAll(demo() / "ca.pem");
+    std::string output;
+    ASSERT_EQ(RunDemoStore({demo().string()}, &output), 0) << output;
+    EXPECT_EQ(ReadAll(demo() / "ca.pem"), ca);
+    EXPECT_NE(output.find("already"), std::string::npos);
+
+    const std::filesystem::path other = FDir->path() / "other";
+    ASSERT_EQ(RunDemoStore({other.string()}, &output), 0) << output;
+    const std::string otherCa = ReadAll(other / "ca.pem");
+    ASSERT_EQ(RunDemoStore({"--force", other.string()}, &output), 0) << output;
+    EXPECT_NE(ReadAll(other / "ca.pem"), otherCa);
+    // Nothing half-made is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(other))
+        EXPECT_NE(entry.path().filename().string().rfind(".making", 0), 0u) << entry.path();
+
+    EXPECT_EQ(RunDemoStore({}, &output), 2);
+}
+
+}  // namespace
+}  // namespace korvalo::demotest
