@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Runs the Korvalo demo: installs what is missing (as root), builds, makes the demo
+# certificates, and starts the card-service stand-in, the demo web service and Korvalo.
+# Open the printed address in a browser and sign; Ctrl-C stops everything this script started.
+#
+# Environment:
+#   KORVALO_BUILD_DIR  build folder (default: build)
+#   KORVALO_DEMO_PORT  port of the demo web service (default 48080; a free one when taken)
+#   KORVALO_SKIP_BUILD 1: do not install or build, run what the build folder holds
+#   DISPLAY            the X display for Korvalo's windows; without it a virtual one (Xvfb)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build=${KORVALO_BUILD_DIR:-build}
+demo="$build/korvalo-demo"
+logs="$demo/logs"
+endpoint_port=48051
+
+say() { printf '%s\n' "run.sh: $*"; }
+fail() {
+    printf '%s\n' "run.sh: $*" >&2
+    exit 1
+}
+
+# ---- processes this script starts, stopped on exit ------------------------------------
+pids=()
+names=()
+cleaning=0
+cleanup() {
+    [ "$cleaning" = 1 ] && return
+    cleaning=1
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        if kill -0 "${pids[$i]}" 2>/dev/null; then
+            say "stopping ${names[$i]} (pid ${pids[$i]})"
+            kill -TERM "${pids[$i]}" 2>/dev/null || true
+        fi
+    done
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        # Give each one a few seconds, then insist.
+        local waited=0
+        while kill -0 "${pids[$i]}" 2>/dev/null && [ "$waited" -lt 50 ]; do
+            sleep 0.1
+            waited=$((waited + 1))
+        done
+        kill -KILL "${pids[$i]}" 2>/dev/null || true
+        wait "${pids[$i]}" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+started() {  # NAME PID
+    names+=("$1")
+    pids+=("$2")
+}
+
+port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# Waits until FILE has a line starting with PREFIX (or PID ends); prints the rest of the line.
+announced() {  # FILE PREFIX PID
+    local i line
+    for ((i = 0; i < 300; i++)); do
+        line=$(grep -m1 "^$2" "$1" 2>/dev/null || true)
+        if [ -n "$line" ]; then
+            printf '%s\n' "${line#"$2"}"
+            return 0
+        fi
+        kill -0 "$3" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# ---- install and build -----------------------------------------------------------------
+if [ "${KORVALO_SKIP_BUILD:-0}" != 1 ]; then
+    ./scripts/install-deps.sh
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" -j2
+fi
+
+bin="$build/bin"
+for program in korvalo-card-service korvalo-demo-service; do
+    [ -x "$bin/$program" ] || fail "$bin/$program was not built"
+done
+if [ ! -x "$bin/korvalo" ]; then
+    fail "$bin/korvalo does not exist: the Korvalo application is not part of this build yet," \
+        "so the demo cannot run. Build it first, then start ./run.sh again."
+fi
+
+# ---- demo certificates and settings ----------------------------------------------------
+./scripts/demo-store.sh "$demo"
+mkdir -p "$logs" "$demo/uploads"
+
+if port_busy "$endpoint_port"; then
+    fail "port $endpoint_port is already in use (another Korvalo running?); stop it first"
+fi
+
+# ---- a display for Korvalo's windows ---------------------------------------------------
+if [ -z "${DISPLAY:-}" ]; then
+    command -v Xvfb >/dev/null || fail "no DISPLAY and Xvfb is not installed"
+    n=99
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
+        n=$((n + 1))
+    done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+    started Xvfb $!
+    for ((i = 0; i < 100; i++)); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        kill -0 "${pids[-1]}" 2>/dev/null || fail "Xvfb did not start (see $logs/xvfb.log)"
+        sleep 0.1
+    done
+    export DISPLAY=":$n"
+    say "no DISPLAY: started a virtual display $DISPLAY (Xvfb); Korvalo's windows appear there."
+    if command -v x11vnc >/dev/null; then
+        say "to look at it: x11vnc -display $DISPLAY -localhost -nopw -forever, then a VNC viewer on 127.0.0.1:5900"
+    else
+        say "to look at it, install x11vnc and run: x11vnc -display $DISPLAY -localhost -nopw -forever"
+    fi
+fi
+
+# ---- the card-service stand-in ---------------------------------------------------------
+card_port=8084
+port_busy "$card_port" && card_port=0
+"$bin/korvalo-card-service" --port "$card_port" --cert "$demo/card/card.pem" \
+    --key "$demo/card/card.key" --log "$logs/card-service-requests.log" \
+    >"$logs/card-service.out" 2>"$logs/card-service.log" &
+started korvalo-card-service $!
+card_port=$(announced "$logs/card-service.out" "listening on 127.0.0.1:" "${pids[-1]}") ||
+    fail "korvalo-card-service did not start (see $logs/card-service.log)"
+say "card service (ID-card stand-in) on 127.0.0.1:$card_port"
+
+# ---- the demo web service --------------------------------------------------------------
+demo_port=${KORVALO_DEMO_PORT:-48080}
+port_busy "$demo_port" && demo_port=0
+"$bin/korvalo-demo-service" --port "$demo_port" --korvalo "http://127.0.0.1:$endpoint_port/" \
+    --ca "$demo/ca.pem" --data "$demo/uploads" >"$logs/demo-service.out" &
+started korvalo-demo-service $!
+demo_url=$(announced "$logs/demo-service.out" "listening on " "${pids[-1]}") ||
+    fail "korvalo-demo-service did not start"
+
+# ---- Korvalo ---------------------------------------------------------------------------
+KORVALO_CERT_STORE="$PWD/$demo/store" KORVALO_INI="$PWD/$demo/korvalo.ini" \
+    KORVALO_CARD_SERVICE_PORT="$card_port" KORVALO_LOG_STDERR=1 "$bin/korvalo" &
+started korvalo $!
+for ((i = 0; i < 200; i++)); do
+    port_busy "$endpoint_port" && break
+    kill -0 "${pids[-1]}" 2>/dev/null || fail "korvalo ended before it opened port $endpoint_port"
+    sleep 0.1
+done
+port_busy "$endpoint_port" || fail "korvalo did not open port $endpoint_port"
+
+cat <<TEXT
+
+  Korvalo demo is running.
+    demo page:        $demo_url
+    Korvalo endpoint: http://127.0.0.1:$endpoint_port/
+    certificates:     $demo/store (03-kozlov.p12 has the key password 1234)
+    results (JSON):   ${demo_url}results.json
+    uploads and logs: $demo/uploads, $logs
+  Open the demo page in a browser on this machine. Ctrl-C stops everything.
+
+TEXT
+
+# Run until Ctrl-C, or until one of the programs ends (for example "Выход" in Korvalo's menu).
+set +e
+wait -n "${pids[@]}"
+status=$?
+set -e
+for i in "${!pids[@]}"; do
+    if ! kill -0 "${pids[$i]}" 2>/dev/null; then
+        say "${names[$i]} ended (status $status); stopping the rest"
+        break
+    fi
+done
+exit "$status"
