@@ -131,6 +131,11 @@ void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRe
     Request r{request, response, Fields(), services_.settings ? services_.settings() : Settings{},
               nullptr};
     r.fields.sUserAgent = ThroughCp1251(request.userAgent);
+    // The signature and the file to upload are what this request makes itself: a request
+    // that signs nothing (a login request, the companion mode, a failing dialog) must never
+    // send the signature or the file of an earlier request, possibly to another service.
+    r.fields.signature.clear();
+    r.fields.fileName.clear();
     if (!enableSign_.load()) {
         BusyAnswer(r);
         return;

@@ -315,13 +315,14 @@ TEST_F(DispatcherTest, LoginAndCompanionModeRunNoDialog) {
     Start();
     dialogs_.Queue({.code = 1, .signature = "PREV"});
     Send(Get(kForm));
-    // A login request: empty message file, no dialog, the current signature uploaded.
+    // A login request: empty message file, no dialog; the earlier request's signature is
+    // not sent along.
     EXPECT_EQ(Send(Get("urlToAnswer=A&urlToRedirect=B&crpt_login=user")), UploadedAnswer("B"));
     ASSERT_EQ(uploader_.Uploads().size(), 2u);
     const auto login = uploader_.Uploads()[1];
     EXPECT_EQ(login.fileContent, "");
     EXPECT_TRUE(login.job.fileName.ends_with(".htm"));
-    EXPECT_EQ(login.job.signature, "PREV\r\n");
+    EXPECT_EQ(login.job.signature, "");
     EXPECT_EQ(dialogs_.Calls().size(), 1u);
 
     // Companion mode: a message is written but not shown; a file request runs no dialog.
@@ -341,12 +342,14 @@ TEST_F(DispatcherTest, DialogErrorIsSwallowedAndUploadRuns) {
     EXPECT_TRUE(log_.Lines().empty());
     EXPECT_TRUE(dispatcher_->SignEnabled());
 
-    // The temporary folder cannot be made: swallowed as well, upload with the earlier file.
+    // The temporary folder cannot be made: swallowed as well; the upload names no file
+    // rather than the earlier request's.
     std::filesystem::remove_all(root_);
     std::ofstream(root_.string()) << "a file where the folder's parent should be";
     EXPECT_EQ(Send(Get(kForm)), UploadedAnswer(kRedirect));
     EXPECT_EQ(uploader_.Uploads().size(), 2u);
-    EXPECT_EQ(uploader_.Uploads()[1].job.fileName, uploader_.Uploads()[0].job.fileName);
+    EXPECT_EQ(uploader_.Uploads()[1].job.fileName, "");
+    EXPECT_EQ(uploader_.Uploads()[1].job.signature, "");
     std::filesystem::remove(root_);
     std::filesystem::create_directories(root_);
 }
