@@ -40,4 +40,4 @@ target_link_libraries(korvalo_hostapp PUBLIC korvalo_fmain korvalo_hostui korval
 
 add_executable(korvalo ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(korvalo PRIVATE korvalo_hostapp korvalo_cryptidcard korvalo_desktop
-    korvalo_delivery korvalo_avcryptmail)
+    korvalo_delivery korvalo_avcryptmail korvalo_dialogs)

@@ -15,6 +15,7 @@
 #include "core/timestamp.h"
 #include "delivery/login_dialog.h"
 #include "delivery/upload.h"
+#include "dialogs/qt_signing_dialogs.h"
 #include "engines/avcryptmail.h"
 #include "engines/cryptidcard.h"
 #include "platform/window_list.h"
@@ -92,6 +93,11 @@ int main(int argc, char** argv) {
     options.parts.idCard = [](korvalo::TFMain&) {
         return std::make_unique<korvalo::TIdCardBatchSigner>(
             korvalo::CardServiceOptions::FromEnvironment());
+    };
+    // The signing dialogs, with the password window for protected keys of the store.
+    options.parts.dialogs = [](korvalo::TFMain& main) {
+        return std::make_unique<korvalo::QtSigningDialogs>(
+            korvalo::SigningEnvironment(main.Log()));
     };
     // The upload of signed results, with the proxy login dialog.
     korvalo::QtLoginPrompt loginPrompt;
