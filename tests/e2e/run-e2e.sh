@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# ctest's entry to the end-to-end test: checks the tools it needs, installs the Node packages
+# when they are missing, then runs e2e.mjs over the build folder BUILD.
+#
+#   tests/e2e/run-e2e.sh BUILD [e2e.mjs options]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+[ $# -ge 1 ] || { echo "usage: $0 BUILD [options]" >&2; exit 2; }
+build_dir=$(cd "$1" && pwd)
+shift
+
+missing=()
+for tool in node npm Xvfb xdotool /usr/bin/chromium openssl; do
+    command -v "$tool" >/dev/null || missing+=("$tool")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "e2e: not installed: ${missing[*]} (KORVALO_WITH_BROWSER=1 scripts/install-deps.sh installs them)" >&2
+    exit 1
+fi
+for program in korvalo korvalo-card-service korvalo-demo-service; do
+    [ -x "$build_dir/bin/$program" ] || { echo "e2e: $build_dir/bin/$program was not built" >&2; exit 1; }
+done
+
+"$here/install-node-modules.sh"
+exec node "$here/e2e.mjs" --source-dir "$source_dir" --build-dir "$build_dir" "$@"
