@@ -2,7 +2,8 @@
 # Installs the end-to-end test's Node packages (playwright-core, pinned in package-lock.json)
 # into tests/e2e/node_modules with `npm ci`. Does nothing when they are there already for this
 # lock file. Never downloads a browser: the test drives Debian's /usr/bin/chromium.
-# Fails with a clear message, and within a few minutes, when the npm registry cannot be reached.
+# Fails with a clear message, and within KORVALO_NPM_TIMEOUT seconds (default 300), when the npm
+# registry cannot be reached.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -18,7 +19,7 @@ command -v npm >/dev/null || {
 
 echo "tests/e2e: npm ci (playwright-core)"
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
-if ! timeout 300 npm ci --no-audit --no-fund --ignore-scripts --prefer-offline \
+if ! timeout "${KORVALO_NPM_TIMEOUT:-300}" npm ci --no-audit --no-fund --ignore-scripts --prefer-offline \
     --fetch-retries=1 --fetch-retry-mintimeout=2000 --fetch-retry-maxtimeout=10000 \
     --fetch-timeout=60000 </dev/null; then
     echo "tests/e2e: npm ci failed: the npm registry cannot be reached and the packages are not" \

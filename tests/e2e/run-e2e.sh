@@ -22,5 +22,6 @@ for program in korvalo korvalo-card-service korvalo-demo-service; do
     [ -x "$build_dir/bin/$program" ] || { echo "e2e: $build_dir/bin/$program was not built" >&2; exit 1; }
 done
 
-"$here/install-node-modules.sh"
+# Normally test.sh has installed them; a second try here must leave time for the test itself.
+KORVALO_NPM_TIMEOUT=120 "$here/install-node-modules.sh"
 exec node "$here/e2e.mjs" --source-dir "$source_dir" --build-dir "$build_dir" "$@"
