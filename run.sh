@@ -141,7 +141,7 @@ demo_url=$(announced "$logs/demo-service.out" "listening on " "${pids[-1]}") ||
     fail "korvalo-demo-service did not start"
 
 # ---- Korvalo ---------------------------------------------------------------------------
-KORVALO_CERT_STORE="$PWD/$demo/store" KORVALO_INI="$PWD/$demo/korvalo.ini" \
+KORVALO_CERT_STORE="$(realpath "$demo/store")" KORVALO_INI="$(realpath "$demo/korvalo.ini")" \
     KORVALO_CARD_SERVICE_PORT="$card_port" KORVALO_LOG_STDERR=1 "$bin/korvalo" &
 started korvalo $!
 for ((i = 0; i < 200; i++)); do
