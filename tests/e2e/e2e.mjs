@@ -171,8 +171,7 @@ async function startDemo(processes, sourceDir, buildDir, display, runLog) {
         ...process.env,
         DISPLAY: display,
         KORVALO_SKIP_BUILD: '1',
-        // run.sh joins its folder to the build folder's path: give it relative to the tree.
-        KORVALO_BUILD_DIR: path.relative(sourceDir, buildDir) || '.',
+        KORVALO_BUILD_DIR: buildDir,
         KORVALO_DEMO_PORT: '0',
         KORVALO_LOG_STDERR: '1',
       },
