@@ -13,7 +13,10 @@ packages=(
     fonts-dejavu-core
 )
 if [ "${KORVALO_WITH_BROWSER:-0}" = 1 ]; then
-    packages+=(chromium nodejs npm)
+    packages+=(chromium nodejs)
+    # Debian's npm, unless the installed Node.js brings its own (NodeSource's nodejs package
+    # does, and it conflicts with Debian's npm).
+    command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()

@@ -18,6 +18,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "e2e: not installed: ${missing[*]} (KORVALO_WITH_BROWSER=1 scripts/install-deps.sh installs them)" >&2
     exit 1
 fi
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 20 ]; then
+    echo "e2e: Node.js $(node --version) is too old: playwright-core needs 20 or later" >&2
+    exit 1
+fi
 for program in korvalo korvalo-card-service korvalo-demo-service; do
     [ -x "$build_dir/bin/$program" ] || { echo "e2e: $build_dir/bin/$program was not built" >&2; exit 1; }
 done
