@@ -10,27 +10,11 @@
 #include <stdexcept>
 
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace korvalo {
 
 namespace {
-
-// Owns a file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // Appends of this process are serialised here; the exclusive lock keeps other processes out.
 std::mutex& AppendMutex() {
@@ -46,14 +30,14 @@ std::runtime_error SystemError(const std::string& what) {
 
 TMyFile::TMyFile(std::string FN) : FFName(std::move(FN)) {
     ::unlink(FFName.c_str());
-    Fd fd(::open(FFName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(FFName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644));
     if (!fd.ok())
         throw std::runtime_error("Error create file");
 }
 
 void TMyFile::WriteBuffer(const char* buffer, std::size_t count) {
     std::lock_guard lock(AppendMutex());
-    Fd fd(::open(FFName.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(FFName.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd.ok())
         throw SystemError("Cannot open " + FFName);
     if (::flock(fd.get(), LOCK_EX) != 0)

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace korvalo {
 
@@ -26,28 +27,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 [[noreturn]] void ThrowErrno(int err, const std::string& what) {
     throw std::system_error(err, std::generic_category(), what);
 }
-
-// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now and reports the error of close().
-    int Close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
 
 // Removes a temporary file unless it was renamed into place.
 class TempFileGuard {
@@ -158,7 +137,7 @@ std::mutex& PathMutex(const std::string& path) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         if (errno == ENOENT)
             return {};
@@ -418,20 +397,20 @@ void ProfileFile::Flush() {
     }
     if (fd < 0)
         ThrowErrno(EEXIST, "cannot write " + target.string());
-    FileDescriptor file(fd);
+    UniqueFd file(fd);
     TempFileGuard guard(tempPath);
 
     if (hadFile)
         ::fchmod(file.get(), old.st_mode & 07777);
     WriteAll(file.get(), Text(), target.string());
-    if (::fsync(file.get()) != 0 || file.Close() != 0)
+    if (::fsync(file.get()) != 0 || file.close() != 0)
         ThrowErrno(errno, "cannot write " + target.string());
     if (::rename(tempPath.c_str(), target.c_str()) != 0)
         ThrowErrno(errno, "cannot write " + target.string());
     guard.Release();
 
     // Make the rename itself durable.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
     modified_ = false;

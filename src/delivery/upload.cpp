@@ -12,28 +12,13 @@
 
 #include "core/digest.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace korvalo {
 
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-
-// Owns a file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct CurlUrlDeleter {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
@@ -121,7 +106,7 @@ std::string MultipartTail(std::string_view boundary) {
 
 UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
                            std::string_view boundary) {
-    const Fd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throw FileError("Cannot open file", fileName);
     struct stat st {};

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QFile>
@@ -13,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/ui_thread.h"
+#include "core/unique_fd.h"
 #include "dialogs/dialog_parts.h"
 #include "dialogs/html_view.h"
 
@@ -37,15 +37,14 @@ FileSizeQuery QueryFileSize(const std::string& path) {
     if (path.empty())
         return query;
     // O_NONBLOCK: a named pipe must not hold the dialog up; only the size is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.ok())
         return query;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode)) {
+    if (::fstat(fd.get(), &info) == 0 && !S_ISDIR(info.st_mode)) {
         query.opened = true;
         query.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
-    ::close(fd);
     return query;
 }
 

@@ -12,6 +12,7 @@
 #include "core/base64.h"
 #include "core/text.h"
 #include "core/timestamp.h"
+#include "core/unique_fd.h"
 #include "platform/crypt_message.h"
 
 namespace korvalo {
@@ -31,22 +32,6 @@ constexpr char kGost2012Hash256[] = "1.2.643.7.1.1.2.2";
 constexpr char kGost2012Hash512[] = "1.2.643.7.1.1.2.3";
 constexpr char kGost94Hash[] = "1.2.643.2.2.9";
 constexpr char kBeltHash[] = "1.3.6.1.4.1.12656.1.42";
-
-// A file descriptor closed on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::uint32_t CodeFromErrno(int err) {
     switch (err) {
@@ -73,7 +58,7 @@ std::string OpenFailure(const std::string& file, std::uint32_t code) {
 // Reads the whole file, refusing files above the limit before reading anything.
 // Returns an empty text on success, else the failure text.
 std::string ReadFileToSign(const std::string& file, std::string& data) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return OpenFailure(file, CodeFromErrno(errno));
     struct stat st {};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 extern char** environ;
 
@@ -41,27 +42,12 @@ private:
     posix_spawn_file_actions_t actions_;
 };
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Waits for pid to end, at most wait; true when it ended (and was reaped, its status in
 // exitCode).
 bool WaitFor(pid_t pid, std::chrono::milliseconds wait, int& exitCode) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + wait;
-    Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     for (;;) {
         int status = 0;
         const pid_t done = ::waitpid(pid, &status, WNOHANG);

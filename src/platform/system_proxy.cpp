@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 extern char** environ;
 
@@ -37,24 +38,6 @@ int ParsePort(std::string_view text) {
     const int port = std::stoi(std::string(text));
     return port <= 65535 ? port : 0;
 }
-
-// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { Reset(); }
-    int get() const { return fd_; }
-    void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 // Owns posix_spawn's file actions and attributes.
 class SpawnSetup {
@@ -122,8 +105,8 @@ std::optional<std::string> RunCapture(const std::string& program,
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return std::nullopt;
-    FileDescriptor readEnd(fds[0]);
-    FileDescriptor writeEnd(fds[1]);
+    const UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
 
     SpawnSetup setup;
     ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
@@ -146,7 +129,7 @@ std::optional<std::string> RunCapture(const std::string& program,
         return std::nullopt;
     }
     ChildProcess child(pid);
-    writeEnd.Reset();
+    writeEnd.reset();
 
     std::string output;
     char buf[4096];

@@ -16,6 +16,7 @@
 
 #include "core/base64.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace korvalo::testing {
 
@@ -26,22 +27,6 @@ struct SslCtxDeleter {
 };
 struct SslDeleter {
     void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-
-// Owns a socket.
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 std::string Reason(int status) {
@@ -257,7 +242,7 @@ void CaptureServer::AcceptLoop() {
 }
 
 void CaptureServer::Serve(int rawFd) {
-    const Socket socket(rawFd);
+    const UniqueFd socket(rawFd);
     std::unique_ptr<SSL, SslDeleter> ssl;
     if (tls_) {
         ssl.reset(SSL_new(tls_->ctx.get()));
@@ -382,7 +367,7 @@ ServerDecision BasicAuthProxy(const std::string& user, const std::string& passwo
 }
 
 int FreeLoopbackPort() {
-    const Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
