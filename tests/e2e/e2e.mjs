@@ -319,14 +319,12 @@ async function startRequest(page, demo, button) {
 // The browser has landed on the request's result page.
 async function expectResultPage(page, request, state) {
   await page.waitForURL(request.resultUrl, { timeout: STEP_MS });
-  if (state === 'verified') {
-    await poll('the result page to say the signature is verified', async () =>
-      (await page.textContent('body')).includes('подпись проверена'),
-    );
-  } else {
-    const text = await page.textContent('body');
+  // Korvalo sends the browser on only after its upload has ended, so the page is final.
+  const text = await page.textContent('body');
+  if (state === 'verified')
+    check(text.includes('подпись проверена'), `the result page does not say "подпись проверена":\n${text}`);
+  else
     check(text.includes('Выгрузка от Korvalo ещё не получена'), `the result page shows an upload:\n${text}`);
-  }
   log(`the browser is on ${page.url()}`);
 }
 
@@ -375,9 +373,9 @@ const cases = {
     await sleep(MESSAGE_SHOWN_MS);
     await desktop.keys('Tab', 'Return');  // from the certificate list to "Подписать"
     await desktop.waitGone(TITLES.message);
-    await expectRedirectAnswer(await answered, context, true);
     await expectResultPage(page, request, 'verified');
     const upload = await expectVerified(demo, request, 1);
+    await expectRedirectAnswer(await answered, context, true);
     check(upload.file.matchesSent === true, 'the uploaded message is not the one sent');
     check(upload.signatures[0].layout === 'lines64', `layout ${upload.signatures[0].layout}`);
   },
@@ -412,12 +410,16 @@ const cases = {
 
   // Three documents in one JSON request, signed in the batch window.
   async batch({ page, demo, desktop, browser }) {
+    const answered = korvaloAnswer(page);
     const request = await startRequest(page, demo, '#sign-batch');
     const window = await desktop.waitFor(TITLES.batch);
     await expectBusyBatch(browser, demo);
     await desktop.focus(window);
     await desktop.keys('Tab', 'Return');  // from the certificate list to "Подписать"
     await desktop.waitGone(TITLES.batch);
+    const answer = await answered;
+    if (answer.status() !== 200)
+      throw new TestFailure(`Korvalo answered ${answer.status()} "${await answer.text().catch(() => '')}", not 200`);
     await expectResultPage(page, request, 'verified');
     const upload = await expectVerified(demo, request, 3);
     const documents = upload.signatures.map((s) => s.document).sort();
