@@ -8,38 +8,14 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
-#include <memory>
-#include <new>
 #include <optional>
 
 #include "core/text.h"
+#include "platform/curl_handles.h"
 
 namespace korvalo {
 
 namespace {
-
-struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-
-struct CurlSlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
-
-void AppendLine(CurlSlist& list, const std::string& line) {
-    curl_slist* head = curl_slist_append(list.get(), line.c_str());
-    if (head == nullptr)
-        throw std::bad_alloc();
-    (void)list.release();  // head owns the earlier nodes too
-    list.reset(head);
-}
-
-bool CurlReady() {
-    static const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
-    return code == CURLE_OK;
-}
 
 // A header value as bytes on the wire: one byte per character when every character fits in
 // one (so bytes that arrived one per character go out as they came), the UTF-8 text
@@ -59,11 +35,11 @@ CurlSlist HeaderList(const std::vector<std::pair<std::string, std::string>>& hea
     for (const auto& [name, value] : headers) {
         const std::string wire = WireValue(value);
         // "Name:" would remove the header; "Name;" sends it with an empty value.
-        AppendLine(list, wire.empty() ? name + ";" : name + ": " + wire);
+        AppendCurlLine(list, wire.empty() ? name + ";" : name + ": " + wire);
     }
     // curl's own additions that would change the listed head.
-    AppendLine(list, "Expect:");
-    AppendLine(list, "Proxy-Connection:");
+    AppendCurlLine(list, "Expect:");
+    AppendCurlLine(list, "Proxy-Connection:");
     return list;
 }
 
@@ -474,7 +450,7 @@ std::string WinHttpErrorText(int winHttpNumber, std::string_view detail) {
 }
 
 void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events) const {
-    if (!CurlReady()) {
+    if (CurlGlobalInit() != CURLE_OK) {
         events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
         return;
     }

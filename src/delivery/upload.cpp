@@ -13,19 +13,13 @@
 #include "core/digest.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "platform/curl_handles.h"
 
 namespace korvalo {
 
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-
-struct CurlUrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlTextDeleter {
-    void operator()(char* text) const { curl_free(text); }
-};
 
 std::runtime_error FileError(const char* what, const std::string& fileName) {
     return std::runtime_error(std::string(what) + " \"" + fileName + "\". " + std::strerror(errno));
@@ -156,7 +150,7 @@ HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie
 }
 
 std::pair<std::string, std::string> UrlHostAndPort(const std::string& url) {
-    std::unique_ptr<CURLU, CurlUrlDeleter> handle(curl_url());
+    CurlUrl handle(curl_url());
     if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
                                 CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
         return {};
@@ -164,7 +158,7 @@ std::pair<std::string, std::string> UrlHostAndPort(const std::string& url) {
         char* text = nullptr;
         if (curl_url_get(handle.get(), which, &text, 0) != CURLUE_OK || text == nullptr)
             return std::string();
-        const std::unique_ptr<char, CurlTextDeleter> owned(text);
+        const CurlText owned(text);
         return std::string(text);
     };
     return {part(CURLUPART_HOST), part(CURLUPART_PORT)};

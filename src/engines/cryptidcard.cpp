@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string_view>
@@ -16,6 +15,7 @@
 
 #include "core/base64.h"
 #include "core/user_interface.h"
+#include "platform/curl_handles.h"
 
 namespace korvalo {
 
@@ -33,16 +33,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-
-struct CurlSlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -52,16 +42,8 @@ std::string SystemErrorText() {
     return std::error_code(errno, std::generic_category()).message();
 }
 
-void AppendHeader(CurlSlist& list, const char* line) {
-    curl_slist* head = curl_slist_append(list.get(), line);
-    if (head == nullptr)
-        throw std::bad_alloc();
-    (void)list.release();  // head now owns the old nodes too
-    list.reset(head);
-}
-
 void EnsureCurlInitialised() {
-    static const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+    const CURLcode code = CurlGlobalInit();
     if (code != CURLE_OK)
         throw CardServiceError(curl_easy_strerror(code));
 }
@@ -108,8 +90,8 @@ Exchange PostToCardService(const CardServiceOptions& options, const std::string&
     if (!curl)
         throw CardServiceError("Не удалось создать HTTP-клиент для службы ID-карты");
     CurlSlist headers;
-    AppendHeader(headers, "Content-Type: application/json; charset=utf-8");
-    AppendHeader(headers, "Expect:");  // no 100-continue round for large documents
+    AppendCurlLine(headers, "Content-Type: application/json; charset=utf-8");
+    AppendCurlLine(headers, "Expect:");  // no 100-continue round for large documents
 
     const std::string url =
         "http://" + options.host + ":" + std::to_string(options.port) + kSignPath;
