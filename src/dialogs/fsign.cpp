@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "app/ui_thread.h"
 #include "core/unique_fd.h"
@@ -59,9 +58,7 @@ std::string FileSizeRefusal(std::uint64_t size, int maxFileUpload) {
 
 TSignFileDialog::TSignFileDialog(const SigningEnvironment& environment,
                                  const SigningOptions& options, QWidget* parent)
-    : SigningDialog(environment, options, parent,
-                    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
-                        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : SigningDialog(environment, options, parent, kFixedSigningDialogFlags) {
     setObjectName(QStringLiteral("SignFileDialog"));
     setWindowTitle(QStringLiteral("Выбор и подпись файла"));
 
@@ -98,12 +95,7 @@ TSignFileDialog::TSignFileDialog(const SigningEnvironment& environment,
     button1_ = MakeButton(panel1_, "Button1", QStringLiteral("Закрыть"));
     button1_->setGeometry(311, 14, 90, 25);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    for (QWidget* panel : {panel3_, panelCerts_, panelError_, panel1_})
-        layout->addWidget(panel);
-    setFixedSize(kWidth, kPanel3Height + kPanelCertsHeight + kPanelErrorHeight + kPanel1Height);
+    StackPanels({panel3_, panelCerts_, panelError_, panel1_});
 
     setTabOrder(btnSelectFile_, comboBoxCerts_);
     setTabOrder(comboBoxCerts_, btnSign_);
@@ -126,9 +118,7 @@ bool TSignFileDialog::Prepare() {
     LabelError()->clear();
     panel3_->show();
     if (Options().useIdCard != 0) {
-        layout()->removeWidget(panelCerts_);
-        panelCerts_->hide();
-        setFixedSize(width(), height() - kPanelCertsHeight);
+        RemovePanel(panelCerts_);
     } else if (!certs_->FillCertList(Environment().storeLocation, Options().certificateNum)) {
         return false;
     }
@@ -138,10 +128,6 @@ bool TSignFileDialog::Prepare() {
 
 std::string TSignFileDialog::FileName() const {
     return LocalPath(edFile_->text());
-}
-
-std::string TSignFileDialog::Signature() const {
-    return LastEngine() != nullptr ? LastEngine()->Signature() : std::string();
 }
 
 void TSignFileDialog::BtnSelectFileClick() {
@@ -200,14 +186,7 @@ void TSignFileDialog::BtnSignClick() {
             return;
         }
     }
-    if (Options().useIdCard != 0) {
-        RunEngine(Engines().MakeIdCardSigner(path), true);
-        return;
-    }
-    const std::string serial = certs_->SelectedSerial();
-    if (serial.empty())
-        return;
-    RunEngine(Engines().MakeFileSigner(path, serial), true);
+    SignFile(path, *certs_);
 }
 
 int ShowSignFileDialog(const SigningEnvironment& environment, const SigningOptions& options,

@@ -47,9 +47,8 @@ public:
     // the store cannot be opened.
     bool Prepare();
 
-    // The chosen path (EdFile) and the signature of the attempt that closed the dialog with 1.
+    // The chosen path (EdFile).
     std::string FileName() const;
-    std::string Signature() const;
 
     QWidget* Panel3() const { return panel3_; }
     QWidget* PanelCerts() const { return panelCerts_; }

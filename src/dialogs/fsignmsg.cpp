@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "app/ui_thread.h"
 #include "dialogs/dialog_parts.h"
@@ -30,9 +29,7 @@ QFont MessageFont() {
 
 TFSignMsgDialog::TFSignMsgDialog(const SigningEnvironment& environment,
                                  const SigningOptions& options, QWidget* parent)
-    : SigningDialog(environment, options, parent,
-                    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
-                        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : SigningDialog(environment, options, parent, kFixedSigningDialogFlags) {
     setObjectName(QStringLiteral("FSignMsgDialog"));
     setWindowTitle(QStringLiteral("Подпись сообщения"));
 
@@ -70,13 +67,7 @@ TFSignMsgDialog::TFSignMsgDialog(const SigningEnvironment& environment,
     btnClose_ = MakeButton(panelBottom_, "BtnClose", QStringLiteral("Закрыть"));
     btnClose_->setGeometry(324, 16, 90, 25);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    for (QWidget* panel : {panelMsg_, panelCerts_, panelError_, panelBottom_})
-        layout->addWidget(panel);
-    setFixedSize(kWidth,
-                 kPanelMsgHeight + kPanelCertsHeight + kPanelErrorHeight + kPanelBottomHeight);
+    StackPanels({panelMsg_, panelCerts_, panelError_, panelBottom_});
 
     setTabOrder(comboBoxCerts_, btnSign_);
     setTabOrder(btnSign_, btnClose_);
@@ -114,21 +105,10 @@ bool TFSignMsgDialog::Prepare(const std::string& fileName, bool showMessage) {
     return true;
 }
 
-std::string TFSignMsgDialog::Signature() const {
-    return LastEngine() != nullptr ? LastEngine()->Signature() : std::string();
-}
-
 void TFSignMsgDialog::BtnSignClick() {
     if (Busy() || !btnSign_->isEnabled())
         return;
-    if (Options().useIdCard != 0) {
-        RunEngine(Engines().MakeIdCardSigner(fileName_), true);
-        return;
-    }
-    const std::string serial = certs_->SelectedSerial();
-    if (serial.empty())
-        return;
-    RunEngine(Engines().MakeFileSigner(fileName_, serial), true);
+    SignFile(fileName_, *certs_);
 }
 
 void TFSignMsgDialog::ComboBoxCertsChange() {
@@ -152,15 +132,6 @@ void TFSignMsgDialog::MessageLoaded() {
     messageReady_ = true;
     UpdateControls();
     emit messageReady();
-}
-
-void TFSignMsgDialog::RemovePanel(QWidget* panel) {
-    if (panel->isHidden())
-        return;
-    const int height = panel->height();
-    layout()->removeWidget(panel);
-    panel->hide();
-    setFixedSize(width(), this->height() - height);
 }
 
 int ShowSignMsgDialog(const SigningEnvironment& environment, const SigningOptions& options,

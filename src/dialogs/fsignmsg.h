@@ -36,8 +36,6 @@ public:
     // True once the message is shown (or failed to load, or is not shown). Sign waits for it,
     // so that nothing is signed before it could be seen.
     bool MessageReady() const { return messageReady_; }
-    // The signature of the attempt that closed the dialog with 1.
-    std::string Signature() const;
 
     QWidget* PanelMsg() const { return panelMsg_; }
     QWidget* PanelCerts() const { return panelCerts_; }
@@ -60,7 +58,6 @@ protected:
 
 private:
     void MessageLoaded();
-    void RemovePanel(QWidget* panel);
 
     std::string fileName_;
     bool messageReady_ = true;

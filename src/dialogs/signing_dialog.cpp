@@ -8,9 +8,11 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <exception>
 
 #include "app/foreground.h"
+#include "dialogs/certinfo.h"
 
 namespace korvalo {
 
@@ -63,6 +65,31 @@ QLabel* SigningDialog::MakeErrorLabel(QWidget* parent) {
     palette.setColor(QPalette::WindowText, Qt::red);
     labelError_->setPalette(palette);
     return labelError_;
+}
+
+void SigningDialog::StackPanels(std::initializer_list<QWidget*> panels) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    int height = 0;
+    for (QWidget* panel : panels) {
+        stack->addWidget(panel);
+        height += panel->height();
+    }
+    setFixedSize(panels.size() > 0 ? (*panels.begin())->width() : 0, height);
+}
+
+void SigningDialog::RemovePanel(QWidget* panel) {
+    if (panel->isHidden())
+        return;
+    const int height = panel->height();
+    layout()->removeWidget(panel);
+    panel->hide();
+    setFixedSize(width(), this->height() - height);
+}
+
+std::string SigningDialog::Signature() const {
+    return engine_ ? engine_->Signature() : std::string();
 }
 
 void SigningDialog::reject() {
@@ -122,6 +149,17 @@ void SigningDialog::RunEngine(std::unique_ptr<ISignEngine> engine, bool requireS
         QMetaObject::invokeMethod(
             this, [this] { EngineDone(); }, Qt::QueuedConnection);
     });
+}
+
+void SigningDialog::SignFile(const std::string& path, const CertPanel& certs) {
+    if (Options().useIdCard != 0) {
+        RunEngine(Engines().MakeIdCardSigner(path), true);
+        return;
+    }
+    const std::string serial = certs.SelectedSerial();
+    if (serial.empty())
+        return;
+    RunEngine(Engines().MakeFileSigner(path, serial), true);
 }
 
 void SigningDialog::EngineDone() {

@@ -1,10 +1,12 @@
 #pragma once
 // What the three signing dialogs share: the result codes of their ways out, the engine run off
-// the UI thread with the dialog held open meanwhile, and the red error line.
+// the UI thread with the dialog held open meanwhile, the red error line, the stack of
+// fixed-size panels, and signing a file with the ID card or the selected certificate.
 
 #include <QDialog>
 #include <QFont>
 #include <QString>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +18,14 @@ class QLabel;
 class QWidget;
 
 namespace korvalo {
+
+class CertPanel;
+
+// The window flags of the fixed-size dialogs (message and file): stays on top, a title bar
+// with the close box only.
+inline constexpr Qt::WindowFlags kFixedSigningDialogFlags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
+    Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
 // A modal signing dialog. Ways out: a successful Sign gives 1, the title-bar close box 2,
 // "Закрыть" and Escape 8. While an engine works the dialog cannot be closed (every way out is
@@ -35,6 +45,9 @@ public:
 
     // The engine of the latest attempt (nothing before the first).
     const ISignEngine* LastEngine() const { return engine_.get(); }
+    // The signature of the latest attempt (the one that closed the dialog with 1); empty
+    // before the first.
+    std::string Signature() const;
     QLabel* LabelError() const { return labelError_; }
 
     // Escape and "Закрыть": result 8 unless an engine works.
@@ -60,12 +73,22 @@ protected:
     // open. engine replaces the previous attempt's engine. requireSignature: a success that
     // leaves Signature() empty counts as a failure ("Подпись не получена.").
     void RunEngine(std::unique_ptr<ISignEngine> engine, bool requireSignature);
+    // Signs the file at path: with TSignIdCard when the request asks for the ID card,
+    // otherwise with TSign and the certificate selected in certs (nothing happens when none is
+    // selected). A signature is required.
+    void SignFile(const std::string& path, const CertPanel& certs);
 
     // Enables or disables the controls by the dialog's rules; busy() is taken into account.
     virtual void UpdateControls() = 0;
 
     // The red, word-wrapped error line, empty at start.
     QLabel* MakeErrorLabel(QWidget* parent);
+    // Lays the fixed-size panels out top to bottom, without margins or spacing, and fixes the
+    // dialog's size to the first panel's width and the sum of their heights.
+    void StackPanels(std::initializer_list<QWidget*> panels);
+    // Takes a fixed-height panel out of the dialog's layout and hides it; the fixed-size
+    // dialog shrinks by the panel's height. Nothing when the panel is hidden already.
+    void RemovePanel(QWidget* panel);
 
     const SigningEnvironment& Environment() const { return environment_; }
     const SigningOptions& Options() const { return options_; }
