@@ -119,7 +119,7 @@ double Median(std::vector<double> v) {
 }
 
 int RunBench(const std::string& self, std::size_t mib, int runs) {
-    testing::ScratchDir dir;
+    testing::TempDir dir;
     const fs::path file = dir / "payload.bin";
     const std::size_t bytes = mib << 20;
     MakeFile(file, bytes);

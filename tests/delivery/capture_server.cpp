@@ -366,16 +366,4 @@ ServerDecision BasicAuthProxy(const std::string& user, const std::string& passwo
     };
 }
 
-int FreeLoopbackPort() {
-    const UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(s.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        throw std::runtime_error("no free port");
-    socklen_t len = sizeof addr;
-    ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&addr), &len);
-    return ntohs(addr.sin_port);
-}
-
 }  // namespace korvalo::testing

@@ -96,7 +96,4 @@ ServerAction ReplyWith(int status, std::string body = "OK", std::vector<std::str
 // every CONNECT with 407 and a challenge.
 ServerDecision BasicAuthProxy(const std::string& user, const std::string& password);
 
-// A loopback TCP port that was free a moment ago.
-int FreeLoopbackPort();
-
 }  // namespace korvalo::testing

@@ -10,13 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
-#include "delivery/capture_server.h"
+#include "core/unique_fd.h"
+#include "support/processes.h"
 
 extern char** environ;
 
@@ -34,14 +32,12 @@ std::string WithoutStamp(const std::string& line) {
 }
 
 bool CanConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
+    return ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 }  // namespace
@@ -62,45 +58,19 @@ std::vector<std::string> RecordingLog::Matching(const std::string& part) const {
     return found;
 }
 
-ScratchDir::ScratchDir() {
-    std::random_device random;
-    path_ = fs::temp_directory_path() /
-            ("korvalo-delivery-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
-    fs::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-void WriteFileBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + file.string());
-}
-
-std::string ReadFileBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     port_ = FreeLoopbackPort();
     const fs::path conf = dir_ / "tinyproxy.conf";
-    WriteFileBytes(conf, "Port " + std::to_string(port_) +
-                             "\n"
-                             "Listen 127.0.0.1\n"
-                             "Timeout 30\n"
-                             "Allow 127.0.0.1\n"
-                             "BasicAuth " +
-                             user + " " + password +
-                             "\n"
-                             "LogLevel Info\n"
-                             "MaxClients 20\n");
+    WriteBytes(conf, "Port " + std::to_string(port_) +
+                         "\n"
+                         "Listen 127.0.0.1\n"
+                         "Timeout 30\n"
+                         "Allow 127.0.0.1\n"
+                         "BasicAuth " +
+                         user + " " + password +
+                         "\n"
+                         "LogLevel Info\n"
+                         "MaxClients 20\n");
     const std::string log = (dir_ / "tinyproxy.log").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -136,7 +106,7 @@ TinyProxy::~TinyProxy() {
 }
 
 std::string TinyProxy::Log() const {
-    return ReadFileBytes(dir_ / "tinyproxy.log");
+    return ReadBytes(dir_ / "tinyproxy.log");
 }
 
 }  // namespace korvalo::testing

@@ -1,6 +1,6 @@
 #pragma once
 // Test doubles of the delivery's outside world: a recording log, a recording notifier, a
-// scripted login dialog, a temporary folder and a tinyproxy process.
+// scripted login dialog and a tinyproxy process.
 
 #include <deque>
 #include <filesystem>
@@ -14,6 +14,7 @@
 
 #include "core/log_sink.h"
 #include "core/user_interface.h"
+#include "support/files.h"
 
 namespace korvalo::testing {
 
@@ -113,23 +114,6 @@ private:
     int calls_ = 0;
 };
 
-// A fresh folder, removed with its content at the end.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
-void WriteFileBytes(const std::filesystem::path& file, const std::string& bytes);
-std::string ReadFileBytes(const std::filesystem::path& file);
-
 // tinyproxy in the foreground on a free loopback port with Basic authentication, stopped at
 // the end.
 class TinyProxy {
@@ -143,7 +127,7 @@ public:
     std::string Log() const;
 
 private:
-    ScratchDir dir_;
+    TempDir dir_;
     int port_ = 0;
     pid_t pid_ = -1;
 };

@@ -12,6 +12,7 @@
 #include "endpoint/dispatcher.h"
 #include "endpoint/http_server.h"
 #include "endpoint/raw_client.h"
+#include "support/processes.h"
 
 namespace korvalo {
 namespace {
@@ -19,8 +20,8 @@ namespace {
 using testing::CaptureServer;
 using testing::RecordingLog;
 using testing::RecordingNotifier;
-using testing::ScratchDir;
 using testing::ScriptedPrompt;
+using testing::TempDir;
 using Texts = std::vector<std::string>;
 
 // The message dialog signs at once; the other dialogs are not expected here.
@@ -83,7 +84,7 @@ protected:
                                                         "User-Agent: TestAgent/1.0\r\n\r\n");
     }
 
-    ScratchDir dir_;
+    TempDir dir_;
     RecordingLog log_;
     RecordingNotifier notifier_;
     ScriptedPrompt prompt_;

@@ -13,8 +13,8 @@
 namespace korvalo {
 namespace {
 
-using testing::ScratchDir;
-using testing::WriteFileBytes;
+using testing::TempDir;
+using testing::WriteBytes;
 
 // The parameters of a fixture request as the endpoint delivers them: one character per
 // received byte, so the UTF-8 bytes of "Минск" arrive as ten characters.
@@ -95,10 +95,10 @@ TEST(MultipartHead, EchoesTheParametersThenSignatureVersionAndFileHead) {
 }
 
 TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string bytes("\x00\x01\xFF\r\n--not a boundary--\r\n", 26);
-    WriteFileBytes(dir / "data.bin", bytes);
-    WriteFileBytes(dir / "empty.txt", "");
+    WriteBytes(dir / "data.bin", bytes);
+    WriteBytes(dir / "empty.txt", "");
 
     EXPECT_EQ(BuildUploadBody("HEAD", (dir / "data.bin").string(), "B").View(),
               "HEAD" + bytes + "\r\n--B--\r\n");
@@ -109,7 +109,7 @@ TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {
     std::string large(300000, 'x');
     for (std::size_t i = 0; i < large.size(); i += 7)
         large[i] = static_cast<char>(i);
-    WriteFileBytes(dir / "large.bin", large);
+    WriteBytes(dir / "large.bin", large);
     std::FILE* pipe = ::popen(("cat '" + (dir / "large.bin").string() + "'").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     const std::string fromPipe = "/dev/fd/" + std::to_string(::fileno(pipe));
@@ -118,7 +118,7 @@ TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {
 }
 
 TEST(MultipartBody, AFileThatCannotBeReadThrows) {
-    ScratchDir dir;
+    TempDir dir;
     EXPECT_THROW(BuildUploadBody("HEAD", (dir / "missing.htm").string(), "B"), std::runtime_error);
     EXPECT_THROW(BuildUploadBody("HEAD", dir.path().string(), "B"), std::runtime_error);
 }

@@ -13,12 +13,12 @@
 namespace korvalo {
 namespace {
 
-using testing::ReadFileBytes;
+using testing::ReadBytes;
 using testing::RecordingLog;
 using testing::RecordingNotifier;
-using testing::ScratchDir;
 using testing::ScriptedPrompt;
-using testing::WriteFileBytes;
+using testing::TempDir;
+using testing::WriteBytes;
 using Texts = std::vector<std::string>;
 
 class OutcomeTest : public ::testing::Test {
@@ -32,7 +32,7 @@ protected:
         return ProfileFile(ini_.string()).ReadString("proxy", "proxyAccess", "<none>");
     }
 
-    ScratchDir dir_;
+    TempDir dir_;
     std::filesystem::path ini_ = dir_ / "korvalo.ini";
     RecordingLog log_;
     RecordingNotifier notifier_;
@@ -64,11 +64,11 @@ TEST_F(OutcomeTest, ConfirmedCredentialsAreEncodedKeptAndStoredAtOnce) {
         EXPECT_EQ(s.proxyAccess, c.stored);
         EXPECT_EQ(StoredAccess(), c.stored) << c.password;
     }
-    EXPECT_NE(ReadFileBytes(ini_).find("[Proxy]"), std::string::npos);
+    EXPECT_NE(ReadBytes(ini_).find("[Proxy]"), std::string::npos);
 }
 
 TEST_F(OutcomeTest, CancelledDialogForgetsProxyAccessOnlyInMemory) {
-    WriteFileBytes(ini_, "[proxy]\nproxyAddress=proxy.test\nproxyAccess=b2xkOm9sZA==\n");
+    WriteBytes(ini_, "[proxy]\nproxyAddress=proxy.test\nproxyAccess=b2xkOm9sZA==\n");
     settings_.Update([](Settings& s) {
         s.userName = "old";
         s.userPwd = "old";
@@ -80,7 +80,7 @@ TEST_F(OutcomeTest, CancelledDialogForgetsProxyAccessOnlyInMemory) {
     EXPECT_EQ(s.proxyAccess, "");
     EXPECT_EQ(s.userName, "old");
     EXPECT_EQ(s.userPwd, "old");
-    EXPECT_EQ(ReadFileBytes(ini_), "[proxy]\nproxyAddress=proxy.test\nproxyAccess=b2xkOm9sZA==\n");
+    EXPECT_EQ(ReadBytes(ini_), "[proxy]\nproxyAddress=proxy.test\nproxyAccess=b2xkOm9sZA==\n");
     EXPECT_EQ(log_.Lines(), Texts{});
 }
 

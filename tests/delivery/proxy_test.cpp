@@ -7,6 +7,7 @@
 #include "core/base64.h"
 #include "delivery/capture_server.h"
 #include "delivery/upload_fixture.h"
+#include "support/processes.h"
 
 namespace korvalo {
 namespace {

@@ -4,7 +4,7 @@ add_library(korvalo_delivery_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/doubles.cpp
 )
 target_include_directories(korvalo_delivery_testsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(korvalo_delivery_testsupport PUBLIC korvalo_core OpenSSL::SSL)
+target_link_libraries(korvalo_delivery_testsupport PUBLIC korvalo_core korvalo_test_support OpenSSL::SSL)
 
 korvalo_add_gtest(delivery_tests
     SOURCES

@@ -39,7 +39,7 @@ protected:
     }
 
     UploadJob Job(const std::string& url, const std::string& fileBytes = "file bytes") {
-        WriteFileBytes(dir_ / "message.htm", fileBytes);
+        WriteBytes(dir_ / "message.htm", fileBytes);
         UploadJob job;
         job.url = url;
         job.signature = "MIIBsig==\r\n";
@@ -49,7 +49,7 @@ protected:
         return job;
     }
 
-    ScratchDir dir_;
+    TempDir dir_;
     std::filesystem::path ini_ = dir_ / "korvalo.ini";
     RecordingLog log_;
     RecordingNotifier notifier_;

@@ -11,6 +11,7 @@
 #include "core/text.h"
 #include "delivery/capture_server.h"
 #include "delivery/upload_fixture.h"
+#include "support/processes.h"
 
 namespace korvalo {
 namespace {
@@ -18,11 +19,11 @@ namespace {
 using testing::CapturedRequest;
 using testing::CaptureServer;
 using testing::CaptureServerOptions;
-using testing::ReadFileBytes;
+using testing::ReadBytes;
 using testing::ReplyWith;
 using testing::ServerAction;
 using testing::UploadFixture;
-using testing::WriteFileBytes;
+using testing::WriteBytes;
 using Texts = std::vector<std::string>;
 
 constexpr const char* kStartLine = "CS1: начата отправка данных на сервер";
@@ -149,7 +150,7 @@ TEST_F(UploadTest, BodiesOfTheOtherRequestKinds) {
     for (const Case& c : cases) {
         CaptureServer server;
         Make();
-        WriteFileBytes(dir_ / c.fileName, c.fileBytes);
+        WriteBytes(dir_ / c.fileName, c.fileBytes);
         UploadJob job;
         job.url = server.Url("/");
         job.signature = c.signature;
@@ -242,7 +243,7 @@ TEST_F(UploadTest, DebugAppendsTheRequestDumpInCodePage1251) {
     job.userAgent = "Браузер";  // sent as UTF-8, dumped in code page 1251
 
     Upload(job);  // debug off
-    EXPECT_EQ(ReadFileBytes(dir_ / "request.txt"), "");
+    EXPECT_EQ(ReadBytes(dir_ / "request.txt"), "");
 
     settings_.Update([](Settings& s) { s.debug = true; });
     Upload(job);
@@ -251,7 +252,7 @@ TEST_F(UploadTest, DebugAppendsTheRequestDumpInCodePage1251) {
     EXPECT_EQ(request.Header("User-Agent"), "Браузер");
     const std::string b = BoundaryOf(request);
     const std::string head = request.body.substr(0, request.body.find("FILE BYTES"));
-    const std::string dump = ReadFileBytes(dir_ / "request.txt");
+    const std::string dump = ReadBytes(dir_ / "request.txt");
     const std::string firstLine = dump.substr(0, dump.find("\r\n"));
     ASSERT_EQ(firstLine.size(), 13u);
     EXPECT_EQ(firstLine.substr(0, 5), "*--* ");

@@ -1,15 +1,6 @@
 #include "demo/demo_fixture.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <boost/asio/connect.hpp>
@@ -20,10 +11,7 @@
 #include <boost/beast/http.hpp>
 #include <cctype>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <system_error>
 
 namespace korvalo::demotest {
 
@@ -33,22 +21,6 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 namespace {
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary);
-    out << bytes;
-    if (!out)
-        throw std::runtime_error("cannot write " + file.string());
-}
 
 void Issue(const std::filesystem::path& dir, const std::string& name, const std::string& subject,
            const std::string& serial, const std::vector<std::string>& keyArgs) {
@@ -72,13 +44,10 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-int WaitExit(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
+std::vector<std::string> ServiceArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{KORVALO_DEMO_SERVICE_EXE, "--port", "0"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 }  // namespace
@@ -86,9 +55,9 @@ int WaitExit(pid_t pid) {
 void OpenSsl(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"openssl"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::string output;
-    if (cardtest::RunProgram(argv, &output) != 0)
-        throw std::runtime_error("openssl " + args.front() + " failed: " + output);
+    const testing::CommandResult run = testing::RunCommand(argv);
+    if (run.exitCode != 0)
+        throw std::runtime_error("openssl " + args.front() + " failed: " + run.output);
 }
 
 Pki::Pki() {
@@ -98,8 +67,9 @@ Pki::Pki() {
              "/C=BY/O=Korvalo Test/CN=Korvalo Test CA", "-days", "30", "-addext",
              "basicConstraints=critical,CA:TRUE", "-addext",
              "keyUsage=critical,keyCertSign,cRLSign"});
-    WriteFile(d / "user.ext",
-              "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n");
+    testing::WriteBytes(
+        d / "user.ext",
+        "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n");
     Issue(d, "user",
           "/C=BY/O=ООО Демо/OU=Отдел подписи/SN=Иванов/GN=Иван/name=Иван Иванович/CN=Иванов Иван "
           "Иванович",
@@ -114,11 +84,11 @@ Pki::Pki() {
 std::string SignDetached(const std::string& content, const std::filesystem::path& cert,
                          const std::filesystem::path& key, const std::string& digest) {
     TempDir dir;
-    WriteFile(dir.path() / "content", content);
+    testing::WriteBytes(dir.path() / "content", content);
     OpenSsl({"cms", "-sign", "-binary", "-md", digest, "-in", (dir.path() / "content").string(),
              "-signer", cert.string(), "-inkey", key.string(), "-outform", "DER", "-out",
              (dir.path() / "sig.der").string()});
-    return ReadFile(dir.path() / "sig.der");
+    return testing::ReadBytes(dir.path() / "sig.der");
 }
 
 std::string OneLineBase64(const std::string& bytes) {
@@ -133,78 +103,8 @@ std::string WrappedBase64(const std::string& bytes) {
     return out;
 }
 
-DemoServiceProcess::DemoServiceProcess(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{KORVALO_DEMO_SERVICE_EXE, "--port", "0"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargs;
-    for (const std::string& a : argv)
-        cargs.push_back(const_cast<char*>(a.c_str()));
-    cargs.push_back(nullptr);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::system_error(errno, std::generic_category(), "pipe2");
-    const pid_t parent = ::getpid();
-    FPid = ::fork();
-    if (FPid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw std::system_error(errno, std::generic_category(), "fork");
-    }
-    if (FPid == 0) {
-        // The service ends with the test process, even when a test crashes.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            ::_exit(127);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    FOutput = fds[0];
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-        pollfd p{FOutput, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 30000);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        char chunk[256];
-        const ssize_t n = ready > 0 ? ::read(FOutput, chunk, sizeof chunk) : 0;
-        if (n <= 0) {
-            Stop();
-            throw std::runtime_error("korvalo-demo-service did not start listening");
-        }
-        line.append(chunk, static_cast<std::size_t>(n));
-    }
-    const std::string prefix = "listening on http://127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0) {
-        Stop();
-        throw std::runtime_error("unexpected announcement: " + line);
-    }
-    FPort = static_cast<unsigned short>(std::stoi(line.substr(prefix.size())));
-}
-
-DemoServiceProcess::~DemoServiceProcess() {
-    Stop();
-}
-
-bool DemoServiceProcess::Running() {
-    if (FPid <= 0)
-        return false;
-    int status = 0;
-    return ::waitpid(FPid, &status, WNOHANG) == 0;
-}
-
-void DemoServiceProcess::Stop() {
-    if (FPid > 0) {
-        ::kill(FPid, SIGTERM);
-        WaitExit(FPid);
-        FPid = -1;
-    }
-    if (FOutput >= 0) {
-        ::close(FOutput);
-        FOutput = -1;
-    }
-}
+DemoServiceProcess::DemoServiceProcess(const std::vector<std::string>& args)
+    : ServiceProcess(ServiceArguments(args), "listening on http://127.0.0.1:") {}
 
 HttpReply HttpCall(unsigned short port, const std::string& method, const std::string& target,
                    const std::vector<std::pair<std::string, std::string>>& headers,

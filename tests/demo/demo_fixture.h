@@ -3,8 +3,6 @@
 // the openssl command, the running korvalo-demo-service process, a small HTTP client, and
 // uploads built the way Korvalo builds them.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,10 +10,12 @@
 #include <vector>
 
 #include "standins/card_service_process.h"
+#include "support/files.h"
+#include "support/processes.h"
 
 namespace korvalo::demotest {
 
-using cardtest::TempDir;
+using testing::TempDir;
 
 // A demo CA (EC P-256, C=BY), a personal RSA-2048 certificate it issued with a Cyrillic
 // subject (CN, SN, GN, O, OU) and the serial 8A0B0C0D01, a card certificate it issued, and a
@@ -48,22 +48,10 @@ std::string WrappedBase64(const std::string& bytes);
 std::string OneLineBase64(const std::string& bytes);
 
 // korvalo-demo-service on a free port (--port 0 is added); stopped by the destructor.
-class DemoServiceProcess {
+class DemoServiceProcess : public testing::ServiceProcess {
 public:
     explicit DemoServiceProcess(const std::vector<std::string>& args);
-    ~DemoServiceProcess();
-    DemoServiceProcess(const DemoServiceProcess&) = delete;
-    DemoServiceProcess& operator=(const DemoServiceProcess&) = delete;
-    unsigned short port() const { return FPort; }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(FPort); }
-    // True while the process runs (it has not exited or crashed).
-    bool Running();
-
-private:
-    void Stop();
-    pid_t FPid = -1;
-    int FOutput = -1;
-    unsigned short FPort = 0;
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port()); }
 };
 
 struct HttpReply {

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "cms_check.h"
 #include "demo/demo_fixture.h"
 #include "platform/cert_store.h"
@@ -14,17 +11,14 @@
 namespace korvalo::demotest {
 namespace {
 
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::CommandResult;
+using testing::ReadBytes;
+using testing::RunCommand;
 
-int RunDemoStore(const std::vector<std::string>& args, std::string* output) {
+CommandResult RunDemoStore(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"bash", KORVALO_DEMO_STORE_SCRIPT};
     argv.insert(argv.end(), args.begin(), args.end());
-    return cardtest::RunProgram(argv, output);
+    return RunCommand(argv);
 }
 
 class ScriptedPassword : public IKeyPasswordPrompt {
@@ -44,8 +38,8 @@ class DemoStoreTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         FDir = std::make_unique<TempDir>();
-        std::string output;
-        ASSERT_EQ(RunDemoStore({(FDir->path() / "demo").string()}, &output), 0) << output;
+        const CommandResult made = RunDemoStore({(FDir->path() / "demo").string()});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
     }
     static void TearDownTestSuite() { FDir.reset(); }
     static std::filesystem::path demo() { return FDir->path() / "demo"; }
@@ -89,7 +83,7 @@ TEST_F(DemoStoreTest, SignaturesMadeThroughTheStoreVerifyAgainstTheDemoCa) {
     ASSERT_EQ(store->Certificates().size(), 3u);
 
     // The settings file chooses SHA-256 for every certificate.
-    const std::string ini = ReadAll(demo() / "korvalo.ini");
+    const std::string ini = ReadBytes(demo() / "korvalo.ini");
     EXPECT_NE(ini.find("[Main]"), std::string::npos);
     EXPECT_NE(ini.find("hashAlgOID=2.16.840.1.101.3.4.2.1"), std::string::npos);
     const EVP_MD* sha256 = FindDigestByOid("2.16.840.1.101.3.4.2.1");
@@ -120,36 +114,34 @@ TEST_F(DemoStoreTest, SignaturesMadeThroughTheStoreVerifyAgainstTheDemoCa) {
 }
 
 TEST_F(DemoStoreTest, CardCertificateComesFromTheDemoCa) {
-    std::string output;
-    EXPECT_EQ(cardtest::RunProgram({"openssl", "verify", "-CAfile", (demo() / "ca.pem").string(),
-                                    (demo() / "card" / "card.pem").string()},
-                                   &output),
-              0)
-        << output;
-    EXPECT_EQ(
-        cardtest::RunProgram(
-            {"openssl", "pkey", "-in", (demo() / "card" / "card.key").string(), "-noout"}, &output),
-        0)
-        << output;
+    const CommandResult verified =
+        RunCommand({"openssl", "verify", "-CAfile", (demo() / "ca.pem").string(),
+                    (demo() / "card" / "card.pem").string()});
+    EXPECT_EQ(verified.exitCode, 0) << verified.output;
+    const CommandResult key =
+        RunCommand({"openssl", "pkey", "-in", (demo() / "card" / "card.key").string(), "-noout"});
+    EXPECT_EQ(key.exitCode, 0) << key.output;
 }
 
 TEST_F(DemoStoreTest, KeepsAnExistingFolderUnlessForced) {
-    const std::string ca = ReadAll(demo() / "ca.pem");
-    std::string output;
-    ASSERT_EQ(RunDemoStore({demo().string()}, &output), 0) << output;
-    EXPECT_EQ(ReadAll(demo() / "ca.pem"), ca);
-    EXPECT_NE(output.find("already"), std::string::npos);
+    const std::string ca = ReadBytes(demo() / "ca.pem");
+    const CommandResult again = RunDemoStore({demo().string()});
+    ASSERT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_EQ(ReadBytes(demo() / "ca.pem"), ca);
+    EXPECT_NE(again.output.find("already"), std::string::npos);
 
     const std::filesystem::path other = FDir->path() / "other";
-    ASSERT_EQ(RunDemoStore({other.string()}, &output), 0) << output;
-    const std::string otherCa = ReadAll(other / "ca.pem");
-    ASSERT_EQ(RunDemoStore({"--force", other.string()}, &output), 0) << output;
-    EXPECT_NE(ReadAll(other / "ca.pem"), otherCa);
+    const CommandResult made = RunDemoStore({other.string()});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string otherCa = ReadBytes(other / "ca.pem");
+    const CommandResult forced = RunDemoStore({"--force", other.string()});
+    ASSERT_EQ(forced.exitCode, 0) << forced.output;
+    EXPECT_NE(ReadBytes(other / "ca.pem"), otherCa);
     // Nothing half-made is left behind.
     for (const auto& entry : std::filesystem::directory_iterator(other))
         EXPECT_NE(entry.path().filename().string().rfind(".making", 0), 0u) << entry.path();
 
-    EXPECT_EQ(RunDemoStore({}, &output), 2);
+    EXPECT_EQ(RunDemoStore({}).exitCode, 2);
 }
 
 }  // namespace

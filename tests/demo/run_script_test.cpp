@@ -15,18 +15,13 @@
 #include <thread>
 
 #include "demo/demo_fixture.h"
+#include "support/files.h"
 
 namespace korvalo::demotest {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::ReadBytesOrEmpty;
 
 bool PortOpen(unsigned short port) {
     try {
@@ -82,7 +77,7 @@ protected:
     // The address of the demo page once run.sh says everything runs; empty when it ended.
     std::string WaitUntilRunning() {
         for (int i = 0; i < 1200; ++i) {
-            const std::string text = ReadAll(FLog);
+            const std::string text = ReadBytesOrEmpty(FLog);
             const std::size_t at = text.find("demo page:");
             if (text.find("Korvalo demo is running") != std::string::npos &&
                 at != std::string::npos) {
@@ -111,7 +106,7 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
         GTEST_SKIP() << "port 48051 is in use: another Korvalo runs on this machine";
     Start();
     const std::string url = WaitUntilRunning();
-    ASSERT_FALSE(url.empty()) << ReadAll(FLog);
+    ASSERT_FALSE(url.empty()) << ReadBytesOrEmpty(FLog);
     ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
     const unsigned short port = static_cast<unsigned short>(std::stoi(url.substr(17)));
     const pid_t sid = FPid;
@@ -144,7 +139,7 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     for (int i = 0; i < 100 && !SessionMembers(sid).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(SessionMembers(sid).empty()) << ReadAll(FLog);
+    EXPECT_TRUE(SessionMembers(sid).empty()) << ReadBytesOrEmpty(FLog);
     EXPECT_FALSE(PortOpen(48051));
     EXPECT_FALSE(PortOpen(port));
 }

@@ -10,11 +10,12 @@
 
 #include "endpoint/dispatcher.h"
 #include "endpoint/doubles.h"
+#include "support/files.h"
 
 namespace korvalo {
 namespace {
 
-using testing::ReadFileBytes;
+using testing::ReadBytes;
 using testing::RecordingLog;
 using testing::RecordingNotifier;
 
@@ -120,7 +121,7 @@ TEST_F(SendRedirectPageTest, EmptyAddressGivesOkWithoutLog) {
     EXPECT_EQ(response.server, "");
     EXPECT_TRUE(log_.Lines().empty());
     EXPECT_TRUE(notifier_.Balloons().empty());
-    EXPECT_EQ(ReadFileBytes(file_->FileName()), "");
+    EXPECT_EQ(ReadBytes(file_->FileName()), "");
 }
 
 TEST_F(SendRedirectPageTest, PageRecordBalloonAndLogLine) {
@@ -135,7 +136,7 @@ TEST_F(SendRedirectPageTest, PageRecordBalloonAndLogLine) {
     EXPECT_EQ(response.body, RedirectPage("http://b/ы"));
     EXPECT_EQ(notifier_.Balloons(), std::vector<std::string>{"Перенаправление на http://b/ы"});
     EXPECT_EQ(log_.Texts(), std::vector<std::string>{" ---> Перенаправление на http://b/ы"});
-    const std::string record = ReadFileBytes(file_->FileName());
+    const std::string record = ReadBytes(file_->FileName());
     const std::string page = ToCp1251(response.body);
     ASSERT_GT(record.size(), page.size());
     EXPECT_EQ(record.substr(0, 4), "*--*");
@@ -146,7 +147,7 @@ TEST_F(SendRedirectPageTest, PageRecordBalloonAndLogLine) {
     // Without debug nothing is recorded.
     HttpResponseInfo second;
     SendRedirectPage(second, "http://c/", Services(false));
-    EXPECT_EQ(ReadFileBytes(file_->FileName()), record);
+    EXPECT_EQ(ReadBytes(file_->FileName()), record);
 }
 
 TEST_F(SendRedirectPageTest, FailureIsLoggedAndAnswerKeepsWhatWasSet) {

@@ -1,10 +1,9 @@
 #include "endpoint/doubles.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "core/text.h"
+#include "support/files.h"
 
 namespace korvalo::testing {
 
@@ -118,7 +117,7 @@ int ScriptedDialogs::ShowSignMsgDialog(const SigningOptions& options, const std:
     call.kind = "msg";
     call.options = options;
     call.fileName = fileName;
-    call.fileContent = ReadFileBytes(fileName);
+    call.fileContent = ReadBytesOrEmpty(fileName);
     call.showMessage = showMessage;
     const DialogScript script = Next(std::move(call));
     if (script.code == kResultSigned)
@@ -180,7 +179,7 @@ std::vector<DialogCall> ScriptedDialogs::Calls() const {
 void RecordingUploader::UploadSignature(const UploadJob& job) {
     {
         std::lock_guard lock(mutex_);
-        uploads_.push_back({job, ReadFileBytes(job.fileName), stage_ ? stage_->load() : 0});
+        uploads_.push_back({job, ReadBytesOrEmpty(job.fileName), stage_ ? stage_->load() : 0});
     }
     if (during)
         during(job);
@@ -203,15 +202,6 @@ void RecordingNotifier::ShowMessageBox(const std::string&, const std::string&, I
 std::vector<std::string> RecordingNotifier::Balloons() const {
     std::lock_guard lock(mutex_);
     return balloons_;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace korvalo::testing

@@ -136,6 +136,4 @@ private:
     std::vector<std::string> balloons_;
 };
 
-std::string ReadFileBytes(const std::string& path);
-
 }  // namespace korvalo::testing

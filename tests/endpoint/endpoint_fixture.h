@@ -17,6 +17,7 @@
 #include "endpoint/doubles.h"
 #include "endpoint/http_server.h"
 #include "endpoint/raw_client.h"
+#include "support/files.h"
 
 namespace korvalo::testing {
 
@@ -100,7 +101,7 @@ protected:
         return Exchange(server_->Port(), request, host);
     }
 
-    std::string Protocol() const { return protocol_ ? ReadFileBytes(protocol_->FileName()) : ""; }
+    std::string Protocol() const { return protocol_ ? ReadBytes(protocol_->FileName()) : ""; }
 
     std::filesystem::path root_;
     std::string tempFolder_;

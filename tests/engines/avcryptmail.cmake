@@ -17,7 +17,7 @@ target_compile_definitions(fake_avcryptmail_no_set_attribute PRIVATE FAKE_AV_WIT
 
 korvalo_add_gtest(avcryptmail_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/avcryptmail_test.cpp
-    LIBS korvalo_avcryptmail ${CMAKE_DL_LIBS})
+    LIBS korvalo_avcryptmail korvalo_test_support ${CMAKE_DL_LIBS})
 add_dependencies(avcryptmail_test fake_avcryptmail_full fake_avcryptmail_no_init
     fake_avcryptmail_no_set_attribute)
 target_compile_definitions(avcryptmail_test PRIVATE

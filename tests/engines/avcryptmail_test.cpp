@@ -12,28 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/files.h"
+
 namespace korvalo {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "avcryptmail_test.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using testing::TempDir;
 
 // Copies a built fake into folder as libAvCryptMail.so.<version> and links libAvCryptMail.so
 // to it; returns the path of the copy.
@@ -82,7 +68,7 @@ class AvCryptMailBinding : public ::testing::Test {
 protected:
     void SetUp() override {
         UnloadAvCryptMail();
-        setenv("KORVALO_AVEST_DIR", temp_.Path().c_str(), 1);
+        setenv("KORVALO_AVEST_DIR", temp_.path().c_str(), 1);
     }
     void TearDown() override {
         UnloadAvCryptMail();
@@ -91,7 +77,7 @@ protected:
     // Installs a fake of the given version in the Avest folder and loads it by the default name.
     std::shared_ptr<const AvCryptMailLibrary> LoadFake(const char* built,
                                                        const std::string& version) {
-        Install(built, temp_.Path(), version);
+        Install(built, temp_.path(), version);
         LoadAvCryptMail();
         auto library = AvCryptMail();
         if (library)
@@ -99,7 +85,7 @@ protected:
         return library;
     }
 
-    TempFolder temp_;
+    TempDir temp_;
 };
 
 // ---- version gates ----
@@ -200,8 +186,8 @@ TEST(AvCryptMailVersion, ComparesTextsByteByByte) {
 }
 
 TEST(AvCryptMailVersion, TakesTheSuffixOfTheFileTheNameResolvesTo) {
-    TempFolder temp;
-    const fs::path& d = temp.Path();
+    TempDir temp;
+    const fs::path& d = temp.path();
     auto touch = [&](const std::string& name) {
         std::ofstream(d / name) << "x";
         return (d / name).string();
@@ -228,7 +214,7 @@ TEST(AvCryptMailVersion, TakesTheSuffixOfTheFileTheNameResolvesTo) {
 }
 
 TEST_F(AvCryptMailBinding, ResolvesNamesInTheAvestFolder) {
-    const std::string folder = temp_.Path().string() + "/";
+    const std::string folder = temp_.path().string() + "/";
     EXPECT_EQ(AvestFolder(), folder);
     EXPECT_EQ(AvCryptMailPath(""), folder + "libAvCryptMail.so");
     EXPECT_EQ(AvCryptMailPath("other.so"), folder + "other.so");
@@ -240,7 +226,7 @@ TEST_F(AvCryptMailBinding, ResolvesNamesInTheAvestFolder) {
 // ---- loading and unloading ----
 
 TEST_F(AvCryptMailBinding, LoadsOnceAndUnloadsWhenNoRunHoldsTheLibrary) {
-    const fs::path file = Install(FAKE_AV_FULL, temp_.Path(), "3.4.1.0");
+    const fs::path file = Install(FAKE_AV_FULL, temp_.path(), "3.4.1.0");
     EXPECT_FALSE(AvCryptMailLoaded());
     EXPECT_EQ(AvCryptMail(), nullptr);
 
@@ -271,7 +257,7 @@ TEST_F(AvCryptMailBinding, LoadsOnceAndUnloadsWhenNoRunHoldsTheLibrary) {
 }
 
 TEST_F(AvCryptMailBinding, MissingFileFailsWithTheLoadersText) {
-    const std::string expected = LoaderTextFor(temp_.Path() / "libAvCryptMail.so");
+    const std::string expected = LoaderTextFor(temp_.path() / "libAvCryptMail.so");
     ASSERT_NE(expected.find("No such file"), std::string::npos) << expected;
     try {
         LoadAvCryptMail();
@@ -283,9 +269,9 @@ TEST_F(AvCryptMailBinding, MissingFileFailsWithTheLoadersText) {
 }
 
 TEST_F(AvCryptMailBinding, FileThatIsNoLibraryFailsWithTheLoadersText) {
-    std::ofstream(temp_.Path() / "libAvCryptMail.so.4.1.0.0") << "this is not a shared library\n";
-    fs::create_symlink("libAvCryptMail.so.4.1.0.0", temp_.Path() / "libAvCryptMail.so");
-    const std::string expected = LoaderTextFor(temp_.Path() / "libAvCryptMail.so");
+    std::ofstream(temp_.path() / "libAvCryptMail.so.4.1.0.0") << "this is not a shared library\n";
+    fs::create_symlink("libAvCryptMail.so.4.1.0.0", temp_.path() / "libAvCryptMail.so");
+    const std::string expected = LoaderTextFor(temp_.path() / "libAvCryptMail.so");
     ASSERT_FALSE(expected.empty());
     try {
         LoadAvCryptMail();
@@ -306,7 +292,7 @@ TEST_F(AvCryptMailBinding, MissingRequiredEntryPointFailsAndReleasesTheModule) {
                           Case{FAKE_AV_NO_INIT, "1.0.0.0", "AvCmInit"},
                           // first of the "3.3.3" group, required once the version is after it
                           Case{FAKE_AV_NO_SET_ATTRIBUTE, "3.4.0.0", "AvCmMsgSetAttribute"}}) {
-        const fs::path file = Install(c.built, temp_.Path(), c.version);
+        const fs::path file = Install(c.built, temp_.path(), c.version);
         try {
             LoadAvCryptMail();
             FAIL() << "loaded " << c.version;

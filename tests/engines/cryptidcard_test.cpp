@@ -20,8 +20,9 @@ namespace {
 using cardtest::CardCredentials;
 using cardtest::CardServiceProcess;
 using cardtest::ReadServiceLog;
-using cardtest::TempDir;
 using cardtest::VerifyDetachedCms;
+using testing::FreeLoopbackPort;
+using testing::TempDir;
 
 class IdCardTest : public ::testing::Test {
 protected:
@@ -239,7 +240,7 @@ TEST(IdCardErrorText, MapsTheCardCodes) {
 
 TEST_F(IdCardTest, NothingListeningGivesTheConnectionError) {
     CardServiceOptions o;
-    o.port = cardtest::UnusedPort();
+    o.port = FreeLoopbackPort();
     TSignIdCard signer(WriteFile("doc.txt", "document").string(), o);
     EXPECT_FALSE(signer.SignFile());
     EXPECT_NE(signer.message().find("onnect"), std::string::npos) << signer.message();
@@ -250,8 +251,7 @@ TEST_F(IdCardTest, AConfiguredProxyIsNotUsedForTheLocalService) {
     StartService();
     const char* saved = std::getenv("http_proxy");
     const std::string previous = saved ? saved : "";
-    ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(cardtest::UnusedPort())).c_str(),
-             1);
+    ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(FreeLoopbackPort())).c_str(), 1);
     TSignIdCard signer(WriteFile("doc.txt", "document").string(), options());
     const bool signedOk = signer.SignFile();
     if (saved)
@@ -345,7 +345,7 @@ TEST_F(IdCardTest, EmptyBatchSendsNothingAndGivesEight) {
 
 TEST_F(IdCardTest, BatchAgainstNoServiceMarksEveryJob) {
     CardServiceOptions o;
-    o.port = cardtest::UnusedPort();
+    o.port = FreeLoopbackPort();
     TJobList jobs{{"a", "one", "", ""}, {"b", "two", "", ""}};
     EXPECT_EQ(TIdCardBatchSigner(o).SignMultipleFile(jobs), 8);
     for (const auto& job : jobs) {

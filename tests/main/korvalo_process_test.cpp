@@ -12,6 +12,7 @@
 #include "app/host_http_client.h"
 #include "main/process.h"
 #include "platform/xvfb_server.h"
+#include "support/files.h"
 
 extern char** environ;
 
@@ -19,16 +20,10 @@ namespace korvalo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadBytesOrEmpty;
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t kPort = 48051;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 bool Answers200(const std::optional<std::string>& answer) {
     return answer && answer->rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
@@ -50,7 +45,7 @@ bool WaitForText(const fs::path& file, const std::string& text, int times,
                  std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        const std::string content = ReadFile(file);
+        const std::string content = ReadBytesOrEmpty(file);
         int found = 0;
         for (std::size_t at = content.find(text); at != std::string::npos;
              at = content.find(text, at + 1))
@@ -121,7 +116,7 @@ TEST_F(KorvaloProcessTest, ASecondCopyShowsThePortMessageAndEnds) {
     PutIni("[Main]\ndebug=true\n");
 
     auto first = Start({display}, "first.log");
-    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadFile(dir_ / "first.log");
+    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadBytesOrEmpty(dir_ / "first.log");
     // A request that the first copy records in the protocol file.
     ASSERT_TRUE(testing::HttpExchange(kPort, "GET /?a=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     ASSERT_TRUE(WaitForText(dir_ / "request.txt", "*** ", 1, 10s));
@@ -139,7 +134,7 @@ TEST_F(KorvaloProcessTest, ASecondCopyShowsThePortMessageAndEnds) {
             std::this_thread::sleep_for(50ms);
     }
     ASSERT_FALSE(window.empty()) << "no message box; second copy log:\n"
-                                 << ReadFile(dir_ / "second.log");
+                                 << ReadBytesOrEmpty(dir_ / "second.log");
     // The box waits for the user: the second copy is still there.
     EXPECT_FALSE(second->Wait(200ms).has_value());
     const auto name = testing::RunCommand({"xdotool", "getwindowname", window}, xenv,
@@ -178,12 +173,12 @@ TEST_F(KorvaloProcessTest, ASecondCopyShowsThePortMessageAndEnds) {
 TEST_F(KorvaloProcessTest, WithoutANotificationAreaItServesAndRetriesTheIcon) {
     PutIni("[Main]\ndebug=true\n");
     auto korvalo = Start({"QT_QPA_PLATFORM=offscreen"}, "korvalo.log");
-    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadFile(dir_ / "korvalo.log");
+    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadBytesOrEmpty(dir_ / "korvalo.log");
     EXPECT_TRUE(
         WaitForText(dir_ / "korvalo.log", "Область уведомлений недоступна - значок", 1, 10s));
     // Two ticks of the 7-second timer.
     EXPECT_TRUE(WaitForText(dir_ / "korvalo.log", "повторная попытка", 2, 40s))
-        << ReadFile(dir_ / "korvalo.log");
+        << ReadBytesOrEmpty(dir_ / "korvalo.log");
     EXPECT_TRUE(Answers200(testing::Options(kPort)));
     korvalo->Signal(SIGTERM);
     const std::optional<int> status = korvalo->Wait(30s);
@@ -197,18 +192,18 @@ TEST_F(KorvaloProcessTest, WithoutADisplayItServesAndLogsWhatItCouldNotDo) {
     fs::create_directory(dir_ / "broken.ini");
     PutIni("[Main]\nprovider=IOLA\n");
     auto korvalo = Start({}, "korvalo.log");
-    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadFile(dir_ / "korvalo.log");
+    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadBytesOrEmpty(dir_ / "korvalo.log");
     EXPECT_TRUE(WaitForText(dir_ / "korvalo.log", "Нет дисплея", 1, 10s));
     EXPECT_TRUE(WaitForText(dir_ / "korvalo.log",
                             "Не удалось запустить " + (dir_ / "tinyWebServer/run.sh").string(), 1,
                             10s))
-        << ReadFile(dir_ / "korvalo.log");
+        << ReadBytesOrEmpty(dir_ / "korvalo.log");
     korvalo->Signal(SIGTERM);
     ASSERT_TRUE(korvalo->Wait(30s));
 
     // The same with a settings file that cannot be read.
     auto again = Start({"KORVALO_INI=" + (dir_ / "broken.ini").string()}, "again.log");
-    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadFile(dir_ / "again.log");
+    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadBytesOrEmpty(dir_ / "again.log");
     EXPECT_TRUE(WaitForText(dir_ / "again.log", "не читается", 1, 10s));
     again->Signal(SIGTERM);
     ASSERT_TRUE(again->Wait(30s));

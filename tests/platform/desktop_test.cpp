@@ -19,18 +19,13 @@
 #include "platform/companion.h"
 #include "platform/window_list.h"
 #include "platform/xvfb_server.h"
+#include "support/files.h"
 
 namespace korvalo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using testing::ReadBytesOrEmpty;
 
 bool WaitForFile(const fs::path& path) {
     for (int i = 0; i < 2000 && !fs::exists(path); ++i)
@@ -87,13 +82,13 @@ TEST_F(CompanionTest, RunsTheScriptInItsFolderDetached) {
     EXPECT_EQ(started.exitCode, 0);
     ASSERT_TRUE(started.created);
     EXPECT_TRUE(started.ended);
-    EXPECT_EQ(ReadFile(serverDir_ / "out.txt"), fs::canonical(serverDir_).string() + "\n");
-    std::istringstream fds(ReadFile(serverDir_ / "fds.txt"));
+    EXPECT_EQ(ReadBytesOrEmpty(serverDir_ / "out.txt"), fs::canonical(serverDir_).string() + "\n");
+    std::istringstream fds(ReadBytesOrEmpty(serverDir_ / "fds.txt"));
     for (std::string fd; fds >> fd;)
         EXPECT_NE(fd, std::to_string(held)) << "descriptor inherited";
-    EXPECT_EQ(std::stoi(ReadFile(serverDir_ / "sid.txt")), started.pid);  // own session
+    EXPECT_EQ(std::stoi(ReadBytesOrEmpty(serverDir_ / "sid.txt")), started.pid);  // own session
     EXPECT_FALSE(fs::exists(serverDir_ / "tty.txt"));
-    EXPECT_EQ(ReadFile(serverDir_ / "env.txt"), "inherited\n");
+    EXPECT_EQ(ReadBytesOrEmpty(serverDir_ / "env.txt"), "inherited\n");
 }
 
 TEST_F(CompanionTest, AScriptWithoutExecutePermissionRunsThroughTheShell) {
@@ -101,7 +96,7 @@ TEST_F(CompanionTest, AScriptWithoutExecutePermissionRunsThroughTheShell) {
     const StartedProcess started = CompanionStarter(exeDir_.string() + "/").Start().process;
     EXPECT_TRUE(started.created);
     EXPECT_EQ(started.exitCode, 3);
-    EXPECT_EQ(ReadFile(serverDir_ / "out.txt"), "ran\n");
+    EXPECT_EQ(ReadBytesOrEmpty(serverDir_ / "out.txt"), "ran\n");
 }
 
 TEST_F(CompanionTest, MissingScriptStartsNothing) {

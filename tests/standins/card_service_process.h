@@ -1,32 +1,16 @@
 #pragma once
-// Test fixtures around the card-service stand-in: a temporary folder, a card certificate made
-// by the openssl command, the running korvalo-card-service process and its request log.
-
-#include <sys/types.h>
+// Test fixtures around the card-service stand-in: a card certificate made by the openssl
+// command, the running korvalo-card-service process and its request log.
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/processes.h"
+
 namespace korvalo::cardtest {
-
-// A fresh folder under the system temporary folder, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return FPath; }
-
-private:
-    std::filesystem::path FPath;
-};
-
-// Runs a program found on PATH without a shell and returns its exit status (-1 when it did not
-// end normally); its standard output and error go to *output when given.
-int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
 
 // A self-signed EC certificate and its key (PEM, no password), made by the openssl command.
 class CardCredentials {
@@ -36,7 +20,7 @@ public:
     std::filesystem::path key() const { return FDir.path() / "card-key.pem"; }
 
 private:
-    TempDir FDir;
+    testing::TempDir FDir;
 };
 
 // The built korvalo-card-service; $KORVALO_CARD_SERVICE overrides it.
@@ -44,20 +28,9 @@ std::string CardServiceExecutable();
 
 // korvalo-card-service running on a free port of 127.0.0.1 with the given options (--port 0
 // is added). The constructor returns once the service listens; the destructor stops it.
-class CardServiceProcess {
+class CardServiceProcess : public testing::ServiceProcess {
 public:
     explicit CardServiceProcess(const std::vector<std::string>& args);
-    ~CardServiceProcess();
-    CardServiceProcess(const CardServiceProcess&) = delete;
-    CardServiceProcess& operator=(const CardServiceProcess&) = delete;
-    unsigned short port() const { return FPort; }
-
-private:
-    void Stop();
-
-    pid_t FPid = -1;
-    int FOutput = -1;  // read end of the service's standard output
-    unsigned short FPort = 0;
 };
 
 // The lines of a log written by korvalo-card-service --log FILE, one object per request.
@@ -67,8 +40,5 @@ std::vector<nlohmann::json> ReadServiceLog(const std::filesystem::path& file);
 // certificate is not checked against a trust store). Details go to *output when given.
 bool VerifyDetachedCms(const std::string& der, const std::filesystem::path& content,
                        std::string* output = nullptr);
-
-// A port of 127.0.0.1 on which nothing listens at the moment of the call.
-unsigned short UnusedPort();
 
 }  // namespace korvalo::cardtest

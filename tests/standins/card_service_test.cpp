@@ -22,6 +22,9 @@ namespace {
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
 using tcp = asio::ip::tcp;
+using testing::CommandResult;
+using testing::RunCommand;
+using testing::TempDir;
 
 struct HttpAnswer {
     unsigned status = 0;
@@ -79,7 +82,7 @@ protected:
     }
     std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
         const auto file = dir_.path() / name;
-        std::ofstream(file, std::ios::binary) << content;
+        testing::WriteBytes(file, content);
         return file;
     }
 
@@ -148,17 +151,15 @@ TEST_F(CardServiceTest, DecodesDataWithLineBreaksAndSignsAttachedOnRequest) {
 TEST_F(CardServiceTest, AGostCardSignsWithTheGostDigest) {
     const auto key = dir_.path() / "gost-key.pem";
     const auto cert = dir_.path() / "gost-cert.pem";
-    std::string output;
-    if (RunProgram({"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256",
-                    "-pkeyopt", "paramset:A", "-out", key.string()},
-                   &output) != 0)
-        GTEST_SKIP() << "no GOST engine for the openssl command: " << output;
-    ASSERT_EQ(RunProgram(
-                  {"openssl", "req", "-engine", "gost", "-x509", "-key", key.string(),
-                   "-md_gost12_256", "-subj", "/CN=GOST Card", "-days", "2", "-out", cert.string()},
-                  &output),
-              0)
-        << output;
+    const CommandResult gostKey =
+        RunCommand({"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256",
+                    "-pkeyopt", "paramset:A", "-out", key.string()});
+    if (gostKey.exitCode != 0)
+        GTEST_SKIP() << "no GOST engine for the openssl command: " << gostKey.output;
+    const CommandResult gostCert = RunCommand(
+        {"openssl", "req", "-engine", "gost", "-x509", "-key", key.string(), "-md_gost12_256",
+         "-subj", "/CN=GOST Card", "-days", "2", "-out", cert.string()});
+    ASSERT_EQ(gostCert.exitCode, 0) << gostCert.output;
     CardServiceProcess service(
         {"--engine", "gost", "--cert", cert.string(), "--key", key.string()});
     const std::string content = "подпись по ГОСТ";
@@ -167,17 +168,15 @@ TEST_F(CardServiceTest, AGostCardSignsWithTheGostDigest) {
     const auto sigFile = WriteFile(
         "gost.der", Base64Decode(nlohmann::json::parse(answer.body).at("sig").get<std::string>()));
     const auto contentFile = WriteFile("content.txt", content);
-    EXPECT_EQ(RunProgram({"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-inform",
-                          "DER", "-in", sigFile.string(), "-noverify", "-content",
-                          contentFile.string(), "-out", (dir_.path() / "out").string()},
-                         &output),
-              0)
-        << output;
-    ASSERT_EQ(RunProgram({"openssl", "cms", "-engine", "gost", "-cmsout", "-print", "-inform",
-                          "DER", "-in", sigFile.string()},
-                         &output),
-              0)
-        << output;
+    const CommandResult verified =
+        RunCommand({"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-inform", "DER",
+                    "-in", sigFile.string(), "-noverify", "-content", contentFile.string(), "-out",
+                    (dir_.path() / "out").string()});
+    EXPECT_EQ(verified.exitCode, 0) << verified.output;
+    const CommandResult printed = RunCommand({"openssl", "cms", "-engine", "gost", "-cmsout",
+                                              "-print", "-inform", "DER", "-in", sigFile.string()});
+    ASSERT_EQ(printed.exitCode, 0) << printed.output;
+    const std::string& output = printed.output;
     const auto digest = output.find("digestAlgorithm:");
     ASSERT_NE(digest, std::string::npos) << output;
     EXPECT_NE(output.find("1.2.643.7.1.1.2.2", digest), std::string::npos) << output;
@@ -280,9 +279,9 @@ TEST_F(CardServiceTest, RefusesABadCommandLine) {
     for (const Case& c : cases) {
         std::vector<std::string> argv{exe};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        std::string output;
-        EXPECT_EQ(RunProgram(argv, &output), c.status) << c.args[0] << ": " << output;
-        EXPECT_NE(output.find("korvalo-card-service: "), std::string::npos) << output;
+        const CommandResult run = RunCommand(argv);
+        EXPECT_EQ(run.exitCode, c.status) << c.args[0] << ": " << run.output;
+        EXPECT_NE(run.output.find("korvalo-card-service: "), std::string::npos) << run.output;
     }
 }
 

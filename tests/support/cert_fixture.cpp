@@ -1,13 +1,5 @@
 #include "support/cert_fixture.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -21,8 +13,6 @@
 #include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
-
-extern char** environ;
 
 namespace korvalo::testing {
 
@@ -191,81 +181,6 @@ std::size_t ReadHeader(const std::string& der, std::size_t pos, std::size_t& con
 }
 
 }  // namespace
-
-// ---- temporary folders and processes ------------------------------------------------------
-
-TempDir::TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        (fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / "korvalo-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto it = fs::recursive_directory_iterator(path_, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(path_, ec);
-}
-
-void WriteBytes(const fs::path& file, std::string_view bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + file.string());
-}
-
-std::string ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file.string());
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-CommandResult RunCommand(const std::vector<std::string>& argv) {
-    CommandResult result;
-    int fds[2];
-    if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        result.output = "cannot start " + argv[0];
-        return result;
-    }
-    std::array<char, 4096> buf;
-    ssize_t n;
-    while ((n = read(fds[0], buf.data(), buf.size())) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0)
-            result.output.append(buf.data(), static_cast<std::size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 // ---- keys and certificates ----------------------------------------------------------------
 

@@ -1,7 +1,8 @@
 #pragma once
 // Test fixtures for anything that signs: keys, CA and personal certificates, certificate-store
 // folders (PEM and PKCS#12 files), GOST certificates made by the openssl command, and the
-// openssl command that checks CMS signatures.
+// openssl command that checks CMS signatures. Temporary folders, files and commands come from
+// support/files.h and support/processes.h.
 
 #include <chrono>
 #include <deque>
@@ -13,35 +14,12 @@
 
 #include "core/user_interface.h"
 #include "platform/cert_store.h"
+#include "support/files.h"
+#include "support/processes.h"
 
 namespace korvalo::testing {
 
-// ---- temporary folders and processes ------------------------------------------------------
-
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
-
-void WriteBytes(const std::filesystem::path& file, std::string_view bytes);
-std::string ReadBytes(const std::filesystem::path& file);
-
-struct CommandResult {
-    int exitCode = -1;   // the program's exit status; -1 when it could not run or was killed
-    std::string output;  // standard output and standard error together
-};
-
-// Runs argv[0] (searched in PATH) with the arguments, stdin from /dev/null, and waits.
-CommandResult RunCommand(const std::vector<std::string>& argv);
+// ---- password prompt ------------------------------------------------------------------------
 
 // A key password prompt that answers from a script (nothing = cancel; an exhausted script
 // cancels) and records every question as (what, retry).
