@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "hh:nn:ss ---> text" gives "text"; other lines stay as they are.
-std::string WithoutStamp(const std::string& line) {
-    if (line.size() >= 14 && line[2] == ':' && line[5] == ':' && line.compare(8, 6, " ---> ") == 0)
-        return line.substr(14);
-    return line;
-}
-
 bool CanConnect(int port) {
     const UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
@@ -41,22 +34,6 @@ bool CanConnect(int port) {
 }
 
 }  // namespace
-
-std::vector<std::string> RecordingLog::Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& line : Lines())
-        texts.push_back(WithoutStamp(line));
-    return texts;
-}
-
-std::vector<std::string> RecordingLog::Matching(const std::string& part) const {
-    std::vector<std::string> found;
-    for (const auto& text : Texts()) {
-        if (text.find(part) != std::string::npos)
-            found.push_back(text);
-    }
-    return found;
-}
 
 TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
     port_ = FreeLoopbackPort();

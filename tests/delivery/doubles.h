@@ -1,6 +1,6 @@
 #pragma once
-// Test doubles of the delivery's outside world: a recording log, a recording notifier, a
-// scripted login dialog and a tinyproxy process.
+// Test doubles of the delivery's outside world: a scripted login dialog and a tinyproxy process
+// (the recording log and notifier come from support/recording_doubles.h).
 
 #include <deque>
 #include <filesystem>
@@ -15,69 +15,9 @@
 #include "core/log_sink.h"
 #include "core/user_interface.h"
 #include "support/files.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo::testing {
-
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(text);
-    }
-    void ClearInfo() override {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
-    std::size_t LogLength() const override {
-        std::lock_guard lock(mutex_);
-        std::size_t n = 0;
-        for (const auto& line : lines_)
-            n += line.size();
-        return n;
-    }
-    std::vector<std::string> Lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    // The lines without their "hh:nn:ss" time stamp (lines that have one).
-    std::vector<std::string> Texts() const;
-    // Lines (time stamps removed) that contain part.
-    std::vector<std::string> Matching(const std::string& part) const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-class RecordingNotifier : public INotifier {
-public:
-    struct MessageBox {
-        std::string text;
-        std::string caption;
-        Icon icon;
-    };
-    void ShowBalloon(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        balloons_.push_back(text);
-    }
-    void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) override {
-        std::lock_guard lock(mutex_);
-        boxes_.push_back({text, caption, icon});
-    }
-    std::vector<std::string> Balloons() const {
-        std::lock_guard lock(mutex_);
-        return balloons_;
-    }
-    std::vector<MessageBox> Boxes() const {
-        std::lock_guard lock(mutex_);
-        return boxes_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> balloons_;
-    std::vector<MessageBox> boxes_;
-};
 
 // Answers the login dialog from a script: each entry is a confirmation with user name and
 // password, or nothing for a cancel. An exhausted script cancels.

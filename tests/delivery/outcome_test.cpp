@@ -109,14 +109,14 @@ TEST_F(OutcomeTest, AuthEventHandsTheNewCredentialsToTheClientOrAborts) {
                                       abort);
     EXPECT_TRUE(abort);
     EXPECT_EQ(user, "");
-    EXPECT_EQ(log_.Texts(), (Texts{"407 Требуется авторизация", "407 Требуется авторизация"}));
+    EXPECT_EQ(log_.Messages(), (Texts{"407 Требуется авторизация", "407 Требуется авторизация"}));
 }
 
 TEST_F(OutcomeTest, CompletionReportsOnlyWhileTheStageIsOne) {
     Make({});
     outcome_->NetHTTPClient1RequestCompleted(500);
     EXPECT_EQ(stage_.load(), 0);
-    EXPECT_EQ(log_.Texts(), Texts{"CS1: отправка файла на сервер завершена"});
+    EXPECT_EQ(log_.Messages(), Texts{"CS1: отправка файла на сервер завершена"});
     EXPECT_EQ(notifier_.Balloons(), Texts{"Отправка файла завершена"});
     EXPECT_EQ(unloads_, 1);
 
@@ -139,7 +139,7 @@ TEST_F(OutcomeTest, Completion407AsksForCredentialsWithoutALogLine) {
 TEST_F(OutcomeTest, ErrorsAreLoggedAndTwoNumbersAreActedOn) {
     Make({std::nullopt});
     outcome_->NetHTTPClient1RequestError("12002: time-out");
-    EXPECT_EQ(log_.Texts(), Texts{"CS1 Error: 12002: time-out"});
+    EXPECT_EQ(log_.Messages(), Texts{"CS1 Error: 12002: time-out"});
     EXPECT_TRUE(notifier_.Boxes().empty());
     EXPECT_EQ(prompt_->Calls(), 0);
 
@@ -153,7 +153,7 @@ TEST_F(OutcomeTest, ErrorsAreLoggedAndTwoNumbersAreActedOn) {
 
     outcome_->NetHTTPClient1RequestError("12032: resend");
     EXPECT_EQ(prompt_->Calls(), 1);
-    EXPECT_EQ(log_.Texts(),
+    EXPECT_EQ(log_.Messages(),
               (Texts{"CS1 Error: 12002: time-out", "CS1 Error: 12029: no connection",
                      "CS1 Error: 12032: resend", "407 Требуется авторизация (12032)"}));
     EXPECT_EQ(stage_.load(), 1);  // errors leave the stage alone
@@ -169,7 +169,7 @@ TEST_F(OutcomeTest, ProgressAndCertificateLines) {
                                                       accepted);
     EXPECT_FALSE(abort);
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(log_.Texts(),
+    EXPECT_EQ(log_.Messages(),
               (Texts{"CS1Read ReceiveData:  AContentLength = -1 AReadCount = 5",
                      "*** NetHTTPClient1NeedClientCertificate",
                      "*** HTTPS - protokol: TLSv1.2, algorithm: ECDHE-RSA-AES128-GCM-SHA256"}));

@@ -126,7 +126,7 @@ TEST_F(UploadTest, FixtureRequestArrivesByteForByteWithItsHeadersInOrder) {
                                      }));
 
     EXPECT_EQ(
-        log_.Texts(),
+        log_.Messages(),
         (Texts{kStartLine, "CS1Read ReceiveData:  AContentLength = 2 AReadCount = 2", kDoneLine}));
     EXPECT_EQ(notifier_.Balloons(), Texts{"Отправка файла завершена"});
     EXPECT_EQ(stage_.load(), 0);
@@ -285,7 +285,7 @@ TEST_F(UploadTest, AnErrorStatusIsACompletedDelivery) {
     CaptureServer server(options);
     Make();
     Upload(Job(server.Url("/")));
-    EXPECT_EQ(log_.Texts(),
+    EXPECT_EQ(log_.Messages(),
               (Texts{kStartLine, "CS1Read ReceiveData:  AContentLength = 12 AReadCount = 12",
                      kDoneLine}));
     EXPECT_EQ(notifier_.Balloons(), Texts{"Отправка файла завершена"});

@@ -21,41 +21,18 @@
 #include "core/log_sink.h"
 #include "dialogs/sign_engines.h"
 #include "support/cert_fixture.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo::dialogtest {
 
 using korvalo::testing::CertSpec;
 using korvalo::testing::NameSpec;
+using korvalo::testing::RecordingLog;
 using korvalo::testing::TempDir;
 using korvalo::testing::TestCert;
 using Clock = std::chrono::system_clock;
 
 inline constexpr char kSha256[] = "2.16.840.1.101.3.4.2.1";
-
-// A log that records its lines; any thread.
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(text);
-    }
-    void ClearInfo() override {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
-    std::size_t LogLength() const override {
-        std::lock_guard lock(mutex_);
-        return lines_.size();
-    }
-    std::vector<std::string> Lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 // The store of the dialog tests, in store order (serial texts in brackets), all issued by
 // the CA "Тестовый УЦ" (O "ООО Тест", country RU):

@@ -2,74 +2,9 @@
 
 #include <stdexcept>
 
-#include "core/text.h"
 #include "support/files.h"
 
 namespace korvalo::testing {
-
-void RecordingLog::PrintInfo(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    if (!throwOn_.empty() && text.find(throwOn_) != std::string::npos)
-        throw std::runtime_error("log refused");
-    for (const std::string& line : SplitLines(text))
-        length_ += CharCount(line) + 2;
-    lines_.push_back(text);
-    changed_.notify_all();
-}
-
-void RecordingLog::ThrowOn(std::string text) {
-    std::lock_guard lock(mutex_);
-    throwOn_ = std::move(text);
-}
-
-void RecordingLog::Fill(std::size_t length) {
-    std::lock_guard lock(mutex_);
-    lines_.push_back(std::string(length - 2, 'x'));
-    length_ += length;
-}
-
-void RecordingLog::ClearInfo() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-    length_ = 0;
-    ++clears_;
-}
-
-std::size_t RecordingLog::LogLength() const {
-    std::lock_guard lock(mutex_);
-    return length_;
-}
-
-std::vector<std::string> RecordingLog::Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
-int RecordingLog::Clears() const {
-    std::lock_guard lock(mutex_);
-    return clears_;
-}
-
-bool RecordingLog::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        for (const std::string& line : lines_) {
-            if (line.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
-    });
-}
-
-std::vector<std::string> RecordingLog::Texts() const {
-    std::vector<std::string> texts;
-    for (const std::string& line : Lines()) {
-        // "hh:nn:ss ---> text": keep " ---> text"; lines without a stamp stay whole.
-        const bool stamped = line.size() >= 8 && line[2] == ':' && line[5] == ':';
-        texts.push_back(stamped ? line.substr(8) : line);
-    }
-    return texts;
-}
 
 void ScriptedDialogs::Queue(DialogScript script) {
     std::lock_guard lock(mutex_);
@@ -190,18 +125,6 @@ void RecordingUploader::UploadSignature(const UploadJob& job) {
 std::vector<RecordingUploader::Upload> RecordingUploader::Uploads() const {
     std::lock_guard lock(mutex_);
     return uploads_;
-}
-
-void RecordingNotifier::ShowBalloon(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    balloons_.push_back(text);
-}
-
-void RecordingNotifier::ShowMessageBox(const std::string&, const std::string&, Icon) {}
-
-std::vector<std::string> RecordingNotifier::Balloons() const {
-    std::lock_guard lock(mutex_);
-    return balloons_;
 }
 
 }  // namespace korvalo::testing

@@ -1,6 +1,7 @@
 #pragma once
-// Test doubles for the endpoint: a recording activity log, scripted signing dialogs that can
-// block until released, a recording uploader, an ID-card signer and a balloon recorder.
+// Test doubles for the endpoint: scripted signing dialogs that can block until released, a
+// recording uploader and an ID-card signer (the recording log and notifier come from
+// support/recording_doubles.h).
 
 #include <atomic>
 #include <chrono>
@@ -14,36 +15,9 @@
 #include "core/log_sink.h"
 #include "core/services.h"
 #include "core/user_interface.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo::testing {
-
-// Keeps every line; LogLength counts characters plus CR LF per line like the log control.
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override;
-    void ClearInfo() override;
-    std::size_t LogLength() const override;
-
-    std::vector<std::string> Lines() const;
-    int Clears() const;
-    // Waits until a line containing text has been written.
-    bool WaitFor(const std::string& text,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Lines with the time stamp (the first 8 characters) cut off.
-    std::vector<std::string> Texts() const;
-    // PrintInfo throws std::runtime_error for a line containing this text (when not empty).
-    void ThrowOn(std::string text);
-    // Pads the log to the given length in characters.
-    void Fill(std::size_t length);
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string throwOn_;
-    std::vector<std::string> lines_;
-    std::size_t length_ = 0;
-    int clears_ = 0;
-};
 
 // One call of a signing dialog or of the ID-card signer, as recorded.
 struct DialogCall {
@@ -123,17 +97,6 @@ private:
     std::atomic<int>* stage_;
     mutable std::mutex mutex_;
     std::vector<Upload> uploads_;
-};
-
-class RecordingNotifier : public INotifier {
-public:
-    void ShowBalloon(const std::string& text) override;
-    void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) override;
-    std::vector<std::string> Balloons() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> balloons_;
 };
 
 }  // namespace korvalo::testing

@@ -23,6 +23,7 @@
 #include "engines/avest_signer.h"
 #include "engines/criptsign.h"
 #include "support/cert_fixture.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo {
 namespace {
@@ -32,14 +33,6 @@ using namespace korvalo::testing;
 using std::chrono::hours;
 
 constexpr char kSigningFailedText[] = "Ошибка выработки подписи";  // the library's 0xE82A0120
-
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override { lines.push_back(text); }
-    void ClearInfo() override { lines.clear(); }
-    std::size_t LogLength() const override { return lines.size(); }
-    std::vector<std::string> lines;
-};
 
 std::string KeyIdOf(const TestCert& cert) {
     const std::string der = cert.Der();
@@ -281,7 +274,7 @@ TEST_F(AvSignTest, SignsABufferWithTheAttributeCertificatesInTheExactSequence) {
                            "certificate\n"),
               std::string::npos)
         << rawText;
-    ExpectLines(log_.lines,
+    ExpectLines(log_.Lines(),
                 {"serial: 0A1B2C3D4E", "start search attr. cert...", "search attr. cert 0",
                  "found 2", "added attr. certificate", "added attr. certificate"});
 
@@ -305,7 +298,7 @@ TEST_F(AvSignTest, WithoutAttributeCertificatesTheMessageIsSignedPlain) {
     for (bool debug : {true, false}) {
         SCOPED_TRACE(debug ? "debug" : "no debug");
         fs::remove(temp_ / "trace.txt");
-        log_.lines.clear();
+        log_.ClearInfo();
         TAvSign signer(log_, debug);
         std::string signature;
         ASSERT_TRUE(signer.SignBuffer(serial_, "data to sign", signature)) << signer.messageAv();
@@ -317,10 +310,10 @@ TEST_F(AvSignTest, WithoutAttributeCertificatesTheMessageIsSignedPlain) {
             expected.push_back(line);
         ExpectLines(Trace(), expected);
         if (debug)
-            ExpectLines(log_.lines, {"serial: 0A1B2C3D4E", "start search attr. cert...",
-                                     "search attr. cert 3895066917", "found 0"});
+            ExpectLines(log_.Lines(), {"serial: 0A1B2C3D4E", "start search attr. cert...",
+                                       "search attr. cert 3895066917", "found 0"});
         else
-            EXPECT_TRUE(log_.lines.empty());
+            EXPECT_TRUE(log_.Lines().empty());
 
         const std::string der = DerOfBase64(signature);
         ExpectVerifies(der, "data to sign");
@@ -338,8 +331,8 @@ TEST_F(AvSignTest, RefusedAttributeCertificateIsLoggedAndTheOthersAreAdded) {
     std::string signature;
     ASSERT_TRUE(signer.SignBuffer(serial_, "x", signature)) << signer.messageAv();
     // 0xE82A0122: the attribute certificate is not valid now.
-    ExpectLines(log_.lines, {"added attr. certificate", "error add attr. certificate 3895066914",
-                             "added attr. certificate"});
+    ExpectLines(log_.Lines(), {"added attr. certificate", "error add attr. certificate 3895066914",
+                               "added attr. certificate"});
     std::vector<std::string> expected = PreparationTrace(3);
     for (const auto& line : MessageTrace(1, 1, {"0", "0xE82A0122", "0"}))
         expected.push_back(line);
@@ -404,7 +397,7 @@ TEST_P(AvSignFailure, EndsTheRunCleanlyWithTheLibrarysText) {
     EXPECT_FALSE(signer.SignBuffer(serial_, "hello", signature));
     EXPECT_EQ(signature, "");
     EXPECT_EQ(signer.messageAv(), kSigningFailedText);
-    ExpectLines(log_.lines, {c.logLine});
+    ExpectLines(log_.Lines(), {c.logLine});
 
     const std::vector<std::string> trace = Trace();
     // The failing call, then the text of its code for the current connection, then the end.
@@ -478,11 +471,11 @@ TEST_F(AvSignTest, OldLibraryVersionsCannotSearchAttributeCertificates) {
         UnloadAvCryptMail();
         UseStandInVersion(version);
         fs::remove(temp_ / "trace.txt");
-        log_.lines.clear();
+        log_.ClearInfo();
         TAvSign signer(log_, false);
         std::string signature;
         EXPECT_FALSE(signer.SignBuffer(serial_, "hello", signature));
-        ExpectLines(log_.lines, {"AvCmOpenCertEnum: 3895066918"});
+        ExpectLines(log_.Lines(), {"AvCmOpenCertEnum: 3895066918"});
         // The library has no text of its own for the binding's code.
         EXPECT_EQ(signer.messageAv(), "AvError: 3895066918");
         const std::vector<std::string> trace = Trace();
@@ -518,7 +511,7 @@ TEST_F(AvSignTest, MissingLibraryRaisesTheAvestErrorWithTheLoadersText) {
     EXPECT_EQ(jobs[0].error, "");
     std::string signature;
     EXPECT_THROW(signer.SignBuffer(serial_, "x", signature), AvSignError);
-    ExpectLines(log_.lines, {expected, expected});
+    ExpectLines(log_.Lines(), {expected, expected});
 }
 
 TEST_F(AvSignTest, MissingEntryPointEndsTheRunThroughTheExceptionPath) {
@@ -538,7 +531,7 @@ TEST_F(AvSignTest, MissingEntryPointEndsTheRunThroughTheExceptionPath) {
         const std::string text = e.what();
         EXPECT_EQ(text.rfind("Ошибка подписи Avest. ", 0), 0u) << text;
         EXPECT_NE(text.find("undefined symbol: AvCmLogin"), std::string::npos) << text;
-        ExpectLines(log_.lines, {text});
+        ExpectLines(log_.Lines(), {text});
     }
     // AvCmInit(1) and, ending the run, AvCmInit(2).
     void* module = dlopen(AvCryptMail()->Path().c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -557,17 +550,17 @@ TEST_F(AvSignTest, EmptyMessageFromTheLibraryIsABase64Failure) {
         std::string signature;
         EXPECT_FALSE(signer.SignBuffer(serial_, "x", signature));
         EXPECT_EQ(signer.messageAv(), "87");
-        ASSERT_EQ(log_.lines.size(), 1u);
-        EXPECT_TRUE(std::regex_match(log_.lines[0], line)) << log_.lines[0];
+        ASSERT_EQ(log_.Lines().size(), 1u);
+        EXPECT_TRUE(std::regex_match(log_.Lines()[0], line)) << log_.Lines()[0];
     }
-    log_.lines.clear();
+    log_.ClearInfo();
     TJobList jobs = {{"1", "one", "", ""}};
     TAvSign signer(log_, false);
     EXPECT_FALSE(signer.Sign(serial_, jobs));
     EXPECT_EQ(signer.messageAv(), " Ошибка base64 87");
     EXPECT_EQ(jobs[0].sign, "");
-    ASSERT_EQ(log_.lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(log_.lines[0], line)) << log_.lines[0];
+    ASSERT_EQ(log_.Lines().size(), 1u);
+    EXPECT_TRUE(std::regex_match(log_.Lines()[0], line)) << log_.Lines()[0];
     const std::vector<std::string> trace = Trace();
     ExpectLines(std::vector<std::string>(trace.end() - 4, trace.end()), kEndMessage);
 }
@@ -587,15 +580,15 @@ TEST_F(AvSignTest, ProtectedKeyNeedsItsPassword) {
         SCOPED_TRACE(c.password ? c.password : "no password");
         if (c.password)
             setenv("AVCRYPTMAIL_KEY_PASSWORD", c.password, 1);
-        log_.lines.clear();
+        log_.ClearInfo();
         TAvSign signer(log_, false);
         std::string signature;
         EXPECT_EQ(signer.SignBuffer(serial_, "x", signature), c.signs);
         EXPECT_EQ(signer.messageAv(), c.text);
         if (c.log)
-            ExpectLines(log_.lines, {c.log});
+            ExpectLines(log_.Lines(), {c.log});
         else
-            EXPECT_TRUE(log_.lines.empty());
+            EXPECT_TRUE(log_.Lines().empty());
     }
 }
 
@@ -614,7 +607,7 @@ TEST_F(AvSignTest, JobListIsSignedInOneRun) {
     for (const auto& line : EndTrace(1))
         expected.push_back(line);
     ExpectLines(Trace(), expected);
-    ExpectLines(log_.lines,
+    ExpectLines(log_.Lines(),
                 {"added attr. certificate", "added attr. certificate", "added attr. certificate"});
     for (const TRecordSign& job : jobs) {
         SCOPED_TRACE(job.id);
@@ -634,7 +627,7 @@ TEST_F(AvSignTest, SecondJobFailingAtSigningStopsTheList) {
     EXPECT_EQ(jobs[2].sign, "");
     for (const TRecordSign& job : jobs)
         EXPECT_EQ(job.error, "");
-    ExpectLines(log_.lines, {"AvCmMsgSign: 3895066912"});
+    ExpectLines(log_.Lines(), {"AvCmMsgSign: 3895066912"});
     const std::vector<std::string> trace = Trace();
     ExpectLines(std::vector<std::string>(trace.end() - 4, trace.end()),
                 {"AvCmCloseHandle(M2, flags=0x0) = 0", "AvCmCloseHandle(K2, flags=0x0) = 0",
@@ -657,7 +650,7 @@ TEST_F(AvSignTest, UnknownSerialGivesTheLibrarysText) {
     std::string signature;
     // Letter case counts: the stored text is upper case.
     EXPECT_FALSE(signer.SignBuffer("0a1b2c3d4e", "x", signature));
-    ExpectLines(log_.lines, {"3895066917"});
+    ExpectLines(log_.Lines(), {"3895066917"});
     EXPECT_EQ(signer.messageAv(), "Объект не найден");
 }
 

@@ -41,13 +41,13 @@ TEST_F(TSignWithoutGostTest, GostDigestsAreUnknownAlgorithms) {
     WriteBytes(work_ / "doc.txt", "data");
     // The GOST certificate is still listed; an RU issuer with RSA asks for GOST R 34.11-94.
     for (const char* serial : {"6057", "5255", "5257"}) {
-        log_.lines.clear();
+        log_.ClearInfo();
         TSign sign(TSignContext{log_, {}, world_->store.path(), nullptr, nullptr},
                    (work_ / "doc.txt").string(), serial);
         EXPECT_FALSE(sign.Sign()) << serial;
         EXPECT_EQ(sign.message(), "Указан неправильный алгоритм.") << serial;
-        ASSERT_EQ(log_.lines.size(), 2u);
-        EXPECT_TRUE(IsStamped(log_.lines[1], " Указан неправильный алгоритм."));
+        ASSERT_EQ(log_.Lines().size(), 2u);
+        EXPECT_TRUE(IsStamped(log_.Lines()[1], " Указан неправильный алгоритм."));
     }
 }
 

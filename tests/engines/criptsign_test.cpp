@@ -95,7 +95,7 @@ TEST_F(TSignTest, AStoreThatCannotBeOpenedFailsQuietly) {
     EXPECT_FALSE(sign.Sign());
     EXPECT_EQ(sign.message(), "Не удалось подключиться к хранилищу сертификатов.");
     EXPECT_TRUE(sign.Signature().empty());
-    EXPECT_TRUE(log_.lines.empty());
+    EXPECT_TRUE(log_.Lines().empty());
 }
 
 TEST_F(TSignTest, SerialTextsThatDifferInCaseOrSpacingFindNothing) {
@@ -107,7 +107,7 @@ TEST_F(TSignTest, SerialTextsThatDifferInCaseOrSpacingFindNothing) {
         EXPECT_EQ(sign.message(), "Cертификат не найден.") << serial;
         EXPECT_EQ(sign.message()[0], 'C');  // Latin C, U+0043
     }
-    EXPECT_TRUE(log_.lines.empty());
+    EXPECT_TRUE(log_.Lines().empty());
 }
 
 TEST_F(TSignTest, TwoCertificatesWithOneSerialUseTheFirst) {
@@ -136,16 +136,17 @@ TEST_F(TSignTest, SingleModeMakesADetachedSignatureThatVerifies) {
         content.push_back(static_cast<char>(i * 7 % 256));  // binary, with CR and LF bytes
     WriteBytes(work_ / "doc.bin", content);
     for (const Case& c : cases) {
-        log_.lines.clear();
+        log_.ClearInfo();
         TSign sign(Context(WithHash(c.hash)), (work_ / "doc.bin").string(), c.serial);
         EXPECT_EQ(sign.FileName(), (work_ / "doc.bin").string());
         ASSERT_TRUE(sign.Sign()) << c.serial << " " << sign.message();
         EXPECT_TRUE(sign.message().empty());
         ExpectBase64Lines64(sign.Signature());
         ExpectGoodSignature(Base64Decode(sign.Signature()), content, world_->caDe, c.hash);
-        ASSERT_EQ(log_.lines.size(), 2u);
-        EXPECT_TRUE(IsStamped(log_.lines[0], " ---> выработка подписи начата")) << log_.lines[0];
-        EXPECT_TRUE(IsStamped(log_.lines[1], " подпись выработана")) << log_.lines[1];
+        ASSERT_EQ(log_.Lines().size(), 2u);
+        EXPECT_TRUE(IsStamped(log_.Lines()[0], " ---> выработка подписи начата"))
+            << log_.Lines()[0];
+        EXPECT_TRUE(IsStamped(log_.Lines()[1], " подпись выработана")) << log_.Lines()[1];
     }
 }
 
@@ -154,8 +155,8 @@ TEST_F(TSignTest, DebugLogsTheIssuerCountryFirst) {
     TSign sign(Context(WithHash(kSha256, /*debug=*/true)), (work_ / "doc.txt").string(),
                "0A0B 0C0D");
     ASSERT_TRUE(sign.Sign());
-    ASSERT_EQ(log_.lines.size(), 3u);
-    EXPECT_EQ(log_.lines[0], "issuerCountry: \"DE\"");
+    ASSERT_EQ(log_.Lines().size(), 3u);
+    EXPECT_EQ(log_.Lines()[0], "issuerCountry: \"DE\"");
 }
 
 // ---- the digest table ------------------------------------------------------------------------
@@ -199,7 +200,7 @@ TEST_F(TSignTest, IssuerCountryChoosesTheDigest) {
     };
     WriteBytes(work_ / "doc.txt", "payload");
     for (const Case& c : cases) {
-        log_.lines.clear();
+        log_.ClearInfo();
         TSign sign(Context(WithHash(c.hashAlgOID)), (work_ / "doc.txt").string(), c.serial);
         const std::string label = std::string(c.serial) + " / " + c.hashAlgOID;
         ASSERT_EQ(sign.Sign(), c.ok) << label << " " << sign.message();
@@ -209,9 +210,9 @@ TEST_F(TSignTest, IssuerCountryChoosesTheDigest) {
         }
         EXPECT_EQ(sign.message(), c.message) << label;
         EXPECT_TRUE(sign.Signature().empty());
-        ASSERT_EQ(log_.lines.size(), 2u) << label;
-        EXPECT_TRUE(IsStamped(log_.lines[0], " ---> выработка подписи начата"));
-        EXPECT_TRUE(IsStamped(log_.lines[1], c.logged)) << label << ": " << log_.lines[1];
+        ASSERT_EQ(log_.Lines().size(), 2u) << label;
+        EXPECT_TRUE(IsStamped(log_.Lines()[0], " ---> выработка подписи начата"));
+        EXPECT_TRUE(IsStamped(log_.Lines()[1], c.logged)) << label << ": " << log_.Lines()[1];
     }
 }
 
@@ -247,8 +248,8 @@ TEST_F(TSignTest, ACancelledPasswordPromptFailsWithoutMessageOrErrorLine) {
     EXPECT_FALSE(sign.Sign());
     EXPECT_EQ(sign.message(), "");
     EXPECT_EQ(cancel.asked.size(), 1u);
-    ASSERT_EQ(log_.lines.size(), 1u);  // only the start line, no error line
-    EXPECT_TRUE(IsStamped(log_.lines[0], " ---> выработка подписи начата"));
+    ASSERT_EQ(log_.Lines().size(), 1u);  // only the start line, no error line
+    EXPECT_TRUE(IsStamped(log_.Lines()[0], " ---> выработка подписи начата"));
 }
 
 TEST_F(TSignTest, AWrongPasswordAsksAgain) {
@@ -282,7 +283,7 @@ TEST_F(TSignTest, BatchSignsEveryJobAndAsksForThePasswordOnce) {
         ExpectBase64Lines64(job.sign);
         ExpectGoodSignature(Base64Decode(job.sign), job.pData, world_->caDe, kSha256);
     }
-    EXPECT_EQ(log_.lines.size(), 6u);
+    EXPECT_EQ(log_.Lines().size(), 6u);
 }
 
 TEST_F(TSignTest, BatchStopsAtTheFirstFailingJob) {
@@ -306,8 +307,8 @@ TEST_F(TSignTest, BatchStopsAtTheFirstFailingJob) {
         EXPECT_TRUE(jobs[i].sign.empty()) << i;
         EXPECT_TRUE(jobs[i].error.empty()) << i;
     }
-    ASSERT_FALSE(log_.lines.empty());
-    EXPECT_TRUE(IsStamped(log_.lines.back(), " Нет данных для подписи."));
+    ASSERT_FALSE(log_.Lines().empty());
+    EXPECT_TRUE(IsStamped(log_.Lines().back(), " Нет данных для подписи."));
 }
 
 TEST_F(TSignTest, BatchWithACancelledPromptAndAnEmptyList) {
@@ -344,7 +345,7 @@ TEST_F(TSignTest, AvCryptSendsSingleAndBatchToTheAvestSigner) {
     ASSERT_TRUE(single.Sign());
     EXPECT_EQ(single.Signature(), "AVEST\r\n");
     EXPECT_EQ(avest.calls, (std::vector<std::string>{"buffer 4E avest data"}));
-    EXPECT_EQ(log_.lines, (std::vector<std::string>{"issuerCountry: \"\""}));
+    EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"issuerCountry: \"\""}));
 
     // Serial text without grouping; failures keep the signer's message.
     avest.calls.clear();
@@ -356,13 +357,13 @@ TEST_F(TSignTest, AvCryptSendsSingleAndBatchToTheAvestSigner) {
     EXPECT_EQ(avest.calls, (std::vector<std::string>{"buffer 0A0B0C0D avest data"}));
 
     // A broken run: the text reaches message and the log with a time stamp.
-    log_.lines.clear();
+    log_.ClearInfo();
     avest.throwText = "Ошибка подписи Avest. нет библиотеки";
     TSign broken(ctx, (work_ / "doc.txt").string(), "0A0B 0C0D");
     EXPECT_FALSE(broken.Sign());
     EXPECT_EQ(broken.message(), "Ошибка подписи Avest. нет библиотеки");
-    ASSERT_EQ(log_.lines.size(), 2u);
-    EXPECT_TRUE(IsStamped(log_.lines[1], " Ошибка подписи Avest. нет библиотеки"));
+    ASSERT_EQ(log_.Lines().size(), 2u);
+    EXPECT_TRUE(IsStamped(log_.Lines()[1], " Ошибка подписи Avest. нет библиотеки"));
 
     // Batch mode: the whole list goes to the signer at once.
     avest.calls.clear();
@@ -409,12 +410,12 @@ TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
         {(work_ / "empty.txt").string(), "Нет данных для подписи."},
     };
     for (const Case& c : cases) {
-        log_.lines.clear();
+        log_.ClearInfo();
         TSign sign(Context(WithHash(kSha256)), c.file, "0E0C");
         EXPECT_FALSE(sign.Sign()) << c.file;
         EXPECT_EQ(sign.message(), c.message);
-        ASSERT_FALSE(log_.lines.empty());
-        EXPECT_TRUE(IsStamped(log_.lines.back(), " " + c.message)) << log_.lines.back();
+        ASSERT_FALSE(log_.Lines().empty());
+        EXPECT_TRUE(IsStamped(log_.Lines().back(), " " + c.message)) << log_.Lines().back();
     }
     EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// What the TSign test programs share: a store with certificates under several issuers, a
-// recording log, an Avest signer double and checks of signatures and log lines.
+// What the TSign test programs share: a store with certificates under several issuers, an
+// Avest signer double and checks of signatures and log lines.
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -15,11 +15,13 @@
 #include "core/log_sink.h"
 #include "engines/criptsign.h"
 #include "support/cert_fixture.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo::criptsign_test {
 
 using testing::CertSpec;
 using testing::NameSpec;
+using testing::RecordingLog;
 using testing::TempDir;
 using testing::TestCert;
 
@@ -31,14 +33,6 @@ inline constexpr char kSha512[] = "2.16.840.1.101.3.4.2.3";
 // contentType, messageDigest and signingTime: nothing else.
 inline const std::vector<std::string> kExpectedAttributes = {
     "1.2.840.113549.1.9.3", "1.2.840.113549.1.9.4", "1.2.840.113549.1.9.5"};
-
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override { lines.push_back(text); }
-    void ClearInfo() override { lines.clear(); }
-    std::size_t LogLength() const override { return lines.size(); }
-    std::vector<std::string> lines;
-};
 
 // An Avest signer that records its calls and answers as told.
 class FakeAvest : public IAvestSigner {

@@ -1,0 +1,117 @@
+#include "support/recording_doubles.h"
+
+#include <stdexcept>
+
+#include "core/text.h"
+
+namespace korvalo::testing {
+
+namespace {
+
+bool Stamped(const std::string& line) {
+    return line.size() >= 8 && line[2] == ':' && line[5] == ':';
+}
+
+}  // namespace
+
+void RecordingLog::PrintInfo(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (!throwOn_.empty() && text.find(throwOn_) != std::string::npos)
+        throw std::runtime_error("log refused");
+    for (const std::string& line : SplitLines(text))
+        length_ += CharCount(line) + 2;
+    lines_.push_back(text);
+    changed_.notify_all();
+}
+
+void RecordingLog::ThrowOn(std::string text) {
+    std::lock_guard lock(mutex_);
+    throwOn_ = std::move(text);
+}
+
+void RecordingLog::Fill(std::size_t length) {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(std::string(length - 2, 'x'));
+    length_ += length;
+}
+
+void RecordingLog::ClearInfo() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+    length_ = 0;
+    ++clears_;
+}
+
+std::size_t RecordingLog::LogLength() const {
+    std::lock_guard lock(mutex_);
+    return length_;
+}
+
+std::vector<std::string> RecordingLog::Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+int RecordingLog::Clears() const {
+    std::lock_guard lock(mutex_);
+    return clears_;
+}
+
+bool RecordingLog::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        for (const std::string& line : lines_) {
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    });
+}
+
+std::vector<std::string> RecordingLog::Texts() const {
+    std::vector<std::string> texts;
+    for (const std::string& line : Lines())
+        texts.push_back(Stamped(line) ? line.substr(8) : line);
+    return texts;
+}
+
+std::vector<std::string> RecordingLog::Messages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : Lines()) {
+        const bool arrow = Stamped(line) && line.size() >= 14 && line.compare(8, 6, " ---> ") == 0;
+        messages.push_back(arrow ? line.substr(14) : line);
+    }
+    return messages;
+}
+
+std::vector<std::string> RecordingLog::Matching(const std::string& part) const {
+    std::vector<std::string> found;
+    for (const std::string& message : Messages()) {
+        if (message.find(part) != std::string::npos)
+            found.push_back(message);
+    }
+    return found;
+}
+
+void RecordingNotifier::ShowBalloon(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    balloons_.push_back(text);
+}
+
+void RecordingNotifier::ShowMessageBox(const std::string& text, const std::string& caption,
+                                       Icon icon) {
+    std::lock_guard lock(mutex_);
+    boxes_.push_back({text, caption, icon});
+}
+
+std::vector<std::string> RecordingNotifier::Balloons() const {
+    std::lock_guard lock(mutex_);
+    return balloons_;
+}
+
+std::vector<RecordingNotifier::MessageBox> RecordingNotifier::Boxes() const {
+    std::lock_guard lock(mutex_);
+    return boxes_;
+}
+
+}  // namespace korvalo::testing

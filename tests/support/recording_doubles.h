@@ -1,0 +1,67 @@
+#pragma once
+// Recording doubles of the activity log (ILogSink) and of the notifier (INotifier), safe to
+// use from any thread.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/log_sink.h"
+#include "core/user_interface.h"
+
+namespace korvalo::testing {
+
+// Keeps every line; LogLength counts characters plus CR LF per line, as the log control does.
+class RecordingLog : public ILogSink {
+public:
+    void PrintInfo(const std::string& text) override;
+    void ClearInfo() override;
+    std::size_t LogLength() const override;
+
+    std::vector<std::string> Lines() const;
+    int Clears() const;
+    // Waits until a line containing text has been written.
+    bool WaitFor(const std::string& text,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Lines with the "hh:nn:ss" time stamp (the first 8 characters) cut off, so " ---> text"
+    // stays; lines without a stamp stay whole.
+    std::vector<std::string> Texts() const;
+    // Lines of the form "hh:nn:ss ---> text" as "text"; other lines stay whole.
+    std::vector<std::string> Messages() const;
+    // Messages() that contain part.
+    std::vector<std::string> Matching(const std::string& part) const;
+    // PrintInfo throws std::runtime_error for a line containing this text (when not empty).
+    void ThrowOn(std::string text);
+    // Pads the log to the given length in characters.
+    void Fill(std::size_t length);
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string throwOn_;
+    std::vector<std::string> lines_;
+    std::size_t length_ = 0;
+    int clears_ = 0;
+};
+
+class RecordingNotifier : public INotifier {
+public:
+    struct MessageBox {
+        std::string text;
+        std::string caption;
+        Icon icon;
+    };
+    void ShowBalloon(const std::string& text) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) override;
+    std::vector<std::string> Balloons() const;
+    std::vector<MessageBox> Boxes() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> balloons_;
+    std::vector<MessageBox> boxes_;
+};
+
+}  // namespace korvalo::testing
