@@ -14,33 +14,13 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "platform/spawn_setup.h"
 
 extern char** environ;
 
 namespace korvalo {
 
 namespace {
-
-// Owns the attributes and file actions of one posix_spawn call.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawnattr_init(&attr_);
-        posix_spawn_file_actions_init(&actions_);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attr_);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-    posix_spawnattr_t* attr() { return &attr_; }
-    posix_spawn_file_actions_t* actions() { return &actions_; }
-
-private:
-    posix_spawnattr_t attr_;
-    posix_spawn_file_actions_t actions_;
-};
 
 // Waits for pid to end, at most wait; true when it ended (and was reaped, its status in
 // exitCode).

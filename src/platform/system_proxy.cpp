@@ -13,6 +13,7 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "platform/spawn_setup.h"
 
 extern char** environ;
 
@@ -38,23 +39,6 @@ int ParsePort(std::string_view text) {
     const int port = std::stoi(std::string(text));
     return port <= 65535 ? port : 0;
 }
-
-// Owns posix_spawn's file actions and attributes.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawnattr_init(&attr);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-    ~SpawnSetup() {
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attr);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-};
 
 // A started child process in a process group of its own. Unless it was reaped, the whole
 // group is killed and the child reaped when this goes out of scope.
@@ -109,11 +93,11 @@ std::optional<std::string> RunCapture(const std::string& program,
     UniqueFd writeEnd(fds[1]);
 
     SpawnSetup setup;
-    ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), 1);
-    ::posix_spawn_file_actions_addopen(&setup.actions, 2, "/dev/null", O_WRONLY, 0);
-    ::posix_spawnattr_setpgroup(&setup.attr, 0);
-    ::posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(setup.actions(), writeEnd.get(), 1);
+    ::posix_spawn_file_actions_addopen(setup.actions(), 2, "/dev/null", O_WRONLY, 0);
+    ::posix_spawnattr_setpgroup(setup.attr(), 0);
+    ::posix_spawnattr_setflags(setup.attr(), POSIX_SPAWN_SETPGROUP);
 
     std::vector<std::string> argvText;
     argvText.push_back(program);
@@ -124,7 +108,7 @@ std::optional<std::string> RunCapture(const std::string& program,
     argv.push_back(nullptr);
 
     pid_t pid = 0;
-    if (::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ) !=
+    if (::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(), argv.data(), environ) !=
         0) {
         return std::nullopt;
     }
