@@ -33,24 +33,6 @@ constexpr char kGost2012Hash512[] = "1.2.643.7.1.1.2.3";
 constexpr char kGost94Hash[] = "1.2.643.2.2.9";
 constexpr char kBeltHash[] = "1.3.6.1.4.1.12656.1.42";
 
-std::uint32_t CodeFromErrno(int err) {
-    switch (err) {
-        case ENOENT:
-            return kErrorFileNotFound;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-            return kErrorPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return kErrorAccessDenied;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        default:
-            return kErrorReadFault;
-    }
-}
-
 std::string OpenFailure(const std::string& file, std::uint32_t code) {
     return "Не удается открыть файл \"" + file + "\". " + CryptErrorText(code);
 }
@@ -60,10 +42,10 @@ std::string OpenFailure(const std::string& file, std::uint32_t code) {
 std::string ReadFileToSign(const std::string& file, std::string& data) {
     const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
-        return OpenFailure(file, CodeFromErrno(errno));
+        return OpenFailure(file, ErrorCodeFromErrno(errno));
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
-        return OpenFailure(file, CodeFromErrno(errno));
+        return OpenFailure(file, ErrorCodeFromErrno(errno));
     if (S_ISDIR(st.st_mode))
         return OpenFailure(file, kErrorAccessDenied);
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -80,7 +62,7 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
     }
     const auto readFailure = [&](int err) {
         data.clear();
-        return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(CodeFromErrno(err));
+        return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(ErrorCodeFromErrno(err));
     };
     // Reads into buffer up to its end or the end of the file; -1 on a read error.
     const auto readInto = [&](char* buffer, std::size_t capacity) -> ssize_t {

@@ -30,12 +30,6 @@ using SysClock = std::chrono::system_clock;
 namespace {
 
 // ---- handles used only here ------------------------------------------------------------
-struct BioDeleter {
-    void operator()(BIO* p) const noexcept { BIO_free(p); }
-};
-struct Pkcs12Deleter {
-    void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
-};
 struct Pkcs7StackDeleter {
     void operator()(STACK_OF(PKCS7) * p) const noexcept { sk_PKCS7_pop_free(p, PKCS7_free); }
 };
@@ -50,17 +44,11 @@ struct X509StackDeleter {
 struct OpenSslFree {
     void operator()(void* p) const noexcept { OPENSSL_free(p); }
 };
-struct Asn1ObjectDeleter {
-    void operator()(ASN1_OBJECT* p) const noexcept { ASN1_OBJECT_free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
-using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Deleter>;
 using Pkcs7StackPtr = std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackDeleter>;
 using SafeBagStackPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagStackDeleter>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
 template <typename T>
 using OsslMem = std::unique_ptr<T, OpenSslFree>;
-using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, Asn1ObjectDeleter>;
 
 // Store files are small; anything larger is not a certificate file.
 constexpr std::uintmax_t kMaxStoreFileSize = 4u * 1024 * 1024;
@@ -69,37 +57,18 @@ BioPtr MemBio(std::string_view bytes) {
     return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
 }
 
-std::uint32_t CodeFromErrno(int err) {
-    switch (err) {
-        case ENOENT:
-            return kErrorFileNotFound;
-        case ENOTDIR:
-            return kErrorPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return kErrorAccessDenied;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        case EFBIG:
-            return kErrorFileTooLarge;
-        default:
-            return kErrorReadFault;
-    }
-}
-
 // Reads a whole small file; returns 0 or a platform error code.
 std::uint32_t ReadSmallFile(const fs::path& file, std::string& out) {
     std::error_code ec;
     const auto size = fs::file_size(file, ec);
     if (ec)
-        return CodeFromErrno(ec.value());
+        return ErrorCodeFromErrno(ec.value());
     if (size > kMaxStoreFileSize)
         return kErrorFileTooLarge;
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         const int err = errno;
-        return CodeFromErrno(err != 0 ? err : EIO);
+        return ErrorCodeFromErrno(err != 0 ? err : EIO);
     }
     out.assign(static_cast<std::size_t>(size), '\0');
     in.read(out.data(), static_cast<std::streamsize>(out.size()));
@@ -461,6 +430,26 @@ std::string CryptErrorText(std::uint32_t code) {
             return "Не удается найти сертификат и закрытый ключ для расшифровки.";
         default:
             return "Неизвестная ошибка " + std::to_string(code);
+    }
+}
+
+std::uint32_t ErrorCodeFromErrno(int err) {
+    switch (err) {
+        case ENOENT:
+            return kErrorFileNotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EFBIG:
+            return kErrorFileTooLarge;
+        default:
+            return kErrorReadFault;
     }
 }
 

@@ -44,18 +44,9 @@
 #include <openssl/x509.h>
 
 #include "core/user_interface.h"
+#include "platform/openssl_handles.h"
 
 namespace korvalo {
-
-// ---- OpenSSL handles --------------------------------------------------------------------
-struct X509Deleter {
-    void operator()(X509* p) const noexcept { X509_free(p); }
-};
-struct EvpPkeyDeleter {
-    void operator()(EVP_PKEY* p) const noexcept { EVP_PKEY_free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
 
 // ---- Object identifiers of the name parts ----------------------------------------------
 inline constexpr std::string_view kOidCommonName = "2.5.4.3";
@@ -84,6 +75,11 @@ inline constexpr std::uint32_t kCryptENoKeyProperty = 0x8009200B;  // CRYPT_E_NO
 // The system's Russian message text for a code of the list above; other codes give
 // "Неизвестная ошибка " + the code in unsigned decimal.
 std::string CryptErrorText(std::uint32_t code);
+
+// The code of the list above for the errno of a failed file operation: ENOENT file not found;
+// ENOTDIR and ENAMETOOLONG path not found; EACCES, EPERM and EISDIR access denied; ENOMEM not
+// enough memory; EFBIG file too large; anything else a read fault.
+std::uint32_t ErrorCodeFromErrno(int err);
 
 // The serial-number text: the bytes (least significant first) written most significant
 // first, two upper-case hexadecimal digits each; with grouping, one space between groups of

@@ -22,27 +22,15 @@ namespace {
 struct EngineDeleter {
     void operator()(ENGINE* p) const noexcept { ENGINE_free(p); }
 };
-struct CmsDeleter {
-    void operator()(CMS_ContentInfo* p) const noexcept { CMS_ContentInfo_free(p); }
-};
-struct BioDeleter {
-    void operator()(BIO* p) const noexcept { BIO_free(p); }
-};
 struct MdCtxDeleter {
     void operator()(EVP_MD_CTX* p) const noexcept { EVP_MD_CTX_free(p); }
 };
 struct Asn1TimeDeleter {
     void operator()(ASN1_TIME* p) const noexcept { ASN1_TIME_free(p); }
 };
-struct Asn1ObjectDeleter {
-    void operator()(ASN1_OBJECT* p) const noexcept { ASN1_OBJECT_free(p); }
-};
 using EnginePtr = std::unique_ptr<ENGINE, EngineDeleter>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsDeleter>;
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Asn1TimeDeleter>;
-using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, Asn1ObjectDeleter>;
 
 constexpr const char* kDebianGostEngine = "/usr/lib/x86_64-linux-gnu/engines-3/gost.so";
 

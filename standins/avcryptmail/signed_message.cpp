@@ -10,17 +10,11 @@
 
 #include "codes.h"
 #include "platform/crypt_message.h"
+#include "platform/openssl_handles.h"
 
 namespace korvalo::avcm {
 
 namespace {
-
-struct CmsDeleter {
-    void operator()(CMS_ContentInfo* p) const noexcept { CMS_ContentInfo_free(p); }
-};
-struct BioDeleter {
-    void operator()(BIO* p) const noexcept { BIO_free(p); }
-};
 
 // One DER element: the header for tag and class, then content.
 std::string Element(int tag, int xclass, std::string_view content) {
@@ -76,7 +70,7 @@ AvCmResult MakeSignedMessage(X509* certificate, EVP_PKEY* key, std::string_view 
         return kKeyNotAvailable;
     }
 
-    std::unique_ptr<CMS_ContentInfo, CmsDeleter> cms(
+    CmsPtr cms(
         CMS_sign(nullptr, nullptr, nullptr, nullptr, CMS_BINARY | CMS_DETACHED | CMS_PARTIAL));
     if (!cms)
         return kInternalError;
@@ -94,8 +88,7 @@ AvCmResult MakeSignedMessage(X509* certificate, EVP_PKEY* key, std::string_view 
                                         value.data(), static_cast<int>(value.size())) != 1)
             return kInternalError;
     }
-    std::unique_ptr<BIO, BioDeleter> content(
-        BIO_new_mem_buf(data.empty() ? "" : data.data(), static_cast<int>(data.size())));
+    BioPtr content(BIO_new_mem_buf(data.empty() ? "" : data.data(), static_cast<int>(data.size())));
     if (!content)
         return kInternalError;
     if (CMS_final(cms.get(), content.get(), nullptr, CMS_BINARY | CMS_DETACHED) != 1) {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "core/base64.h"
+#include "platform/openssl_handles.h"
 #include "standins/card_service_process.h"
 
 namespace korvalo::cardtest {
@@ -54,19 +55,12 @@ HttpAnswer SignRequest(unsigned short port, const std::string& data,
     return Send(port, http::verb::post, "/sign_kta_cms", body.dump());
 }
 
-struct CmsDeleter {
-    void operator()(CMS_ContentInfo* cms) const { CMS_ContentInfo_free(cms); }
-};
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsDeleter>;
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free_all(bio); }
-};
 struct CertStackDeleter {
     void operator()(STACK_OF(X509) * certs) const { sk_X509_pop_free(certs, X509_free); }
 };
 
 CmsPtr ParseCms(const std::string& der) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
+    const BioPtr bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
     return CmsPtr(d2i_CMS_bio(bio.get(), nullptr));
 }
 

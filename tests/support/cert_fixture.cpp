@@ -20,25 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct BioDeleter {
-    void operator()(BIO* p) const noexcept { BIO_free(p); }
-};
-struct Pkcs12Deleter {
-    void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
-};
 struct X509StackDeleter {
     void operator()(STACK_OF(X509) * p) const noexcept { sk_X509_free(p); }  // not owning
 };
 struct Asn1IntegerDeleter {
     void operator()(ASN1_INTEGER* p) const noexcept { ASN1_INTEGER_free(p); }
 };
-struct Asn1ObjectDeleter {
-    void operator()(ASN1_OBJECT* p) const noexcept { ASN1_OBJECT_free(p); }
-};
 struct X509ExtensionDeleter {
     void operator()(X509_EXTENSION* p) const noexcept { X509_EXTENSION_free(p); }
 };
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
 
 [[noreturn]] void Fail(const std::string& what) {
     std::string detail;
@@ -69,7 +59,7 @@ std::string HexToBytes(const std::string& hex) {
 void AddNamePart(X509_NAME* name, const char* oid, const std::string& value, bool printable) {
     if (value.empty())
         return;
-    std::unique_ptr<ASN1_OBJECT, Asn1ObjectDeleter> obj(OBJ_txt2obj(oid, 1));
+    Asn1ObjectPtr obj(OBJ_txt2obj(oid, 1));
     const int type = printable ? V_ASN1_PRINTABLESTRING : MBSTRING_UTF8;
     if (!obj || X509_NAME_add_entry_by_OBJ(name, obj.get(), type,
                                            reinterpret_cast<const unsigned char*>(value.data()),
@@ -277,9 +267,9 @@ void WritePkcs12(const fs::path& file, const TestCert& cert, const Pkcs12Options
     const int nidKey = options.password ? NID_aes_256_cbc : -1;
     const int nidCert = options.password && options.encryptCerts ? NID_aes_256_cbc : -1;
     const int macIter = options.password ? PKCS12_DEFAULT_ITER : -1;
-    std::unique_ptr<PKCS12, Pkcs12Deleter> p12(
-        PKCS12_create(pass, "korvalo test", options.withKey ? cert.key.get() : nullptr,
-                      cert.cert.get(), ca.get(), nidKey, nidCert, PKCS12_DEFAULT_ITER, macIter, 0));
+    Pkcs12Ptr p12(PKCS12_create(pass, "korvalo test", options.withKey ? cert.key.get() : nullptr,
+                                cert.cert.get(), ca.get(), nidKey, nidCert, PKCS12_DEFAULT_ITER,
+                                macIter, 0));
     if (!p12)
         Fail("PKCS12_create");
     BioPtr bio(BIO_new(BIO_s_mem()));
