@@ -64,22 +64,22 @@ private:
 }  // namespace
 
 TestCert MakeFixtureCa() {
-    CertSpec spec;
-    spec.subject = NameSpec{"Тестовый УЦ", "", "", "ООО Тест", "", "RU"};
-    spec.serialHex = "7E57CA";
-    spec.notBefore = Clock::now() - std::chrono::hours(24 * 30);
-    spec.notAfter = Clock::now() + std::chrono::hours(24 * 3650);
-    return testing::MakeCa(spec);
+    CertSpec wanted;
+    wanted.subject = NameSpec{"Тестовый УЦ", "", "", "ООО Тест", "", "RU"};
+    wanted.serialHex = "7E57CA";
+    wanted.notBefore = Clock::now() - std::chrono::hours(24 * 30);
+    wanted.notAfter = Clock::now() + std::chrono::hours(24 * 3650);
+    return testing::MakeCa(wanted);
 }
 
 TestCert IssueUnder(const TestCert& ca, const NameSpec& subject, const std::string& serialHex,
                     Clock::time_point notBefore, Clock::time_point notAfter) {
-    CertSpec spec;
-    spec.subject = subject;
-    spec.serialHex = serialHex;
-    spec.notBefore = notBefore;
-    spec.notAfter = notAfter;
-    return testing::IssueCert(ca, spec);
+    CertSpec wanted;
+    wanted.subject = subject;
+    wanted.serialHex = serialHex;
+    wanted.notBefore = notBefore;
+    wanted.notAfter = notAfter;
+    return testing::IssueCert(ca, wanted);
 }
 
 FixtureStore::FixtureStore() : folder(dir / "MY"), caFile(dir / "ca.pem"), ca(MakeFixtureCa()) {

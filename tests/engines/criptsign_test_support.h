@@ -75,12 +75,12 @@ struct SigningWorld {
     explicit SigningWorld(bool withGost) {
         auto makeCa = [&](const std::string& name, const std::string& country,
                           const std::string& serial) {
-            CertSpec spec;
-            spec.subject = NameSpec{name, "", "", "Korvalo Test", "", country};
-            spec.serialHex = serial;
-            spec.notBefore -= std::chrono::hours(24 * 30);
-            spec.notAfter += std::chrono::hours(24 * 3650);
-            TestCert ca = testing::MakeCa(spec);
+            CertSpec wanted;
+            wanted.subject = NameSpec{name, "", "", "Korvalo Test", "", country};
+            wanted.serialHex = serial;
+            wanted.notBefore -= std::chrono::hours(24 * 30);
+            wanted.notAfter += std::chrono::hours(24 * 3650);
+            TestCert ca = testing::MakeCa(wanted);
             const std::filesystem::path file = cas / (name + ".pem");
             testing::WriteBytes(file, ca.CertPem());
             return std::make_pair(std::move(ca), file);
@@ -94,11 +94,11 @@ struct SigningWorld {
         caDe = deFile;
         auto personal = [&](const TestCert& ca, const std::string& file, const std::string& serial,
                             const std::string& cn, testing::KeyKind kind) {
-            CertSpec spec;
-            spec.subject = NameSpec{cn, "Фамилия", "Имя", "", "", ""};
-            spec.serialHex = serial;
-            spec.key = kind;
-            TestCert cert = testing::IssueCert(ca, spec);
+            CertSpec wanted;
+            wanted.subject = NameSpec{cn, "Фамилия", "Имя", "", "", ""};
+            wanted.serialHex = serial;
+            wanted.key = kind;
+            TestCert cert = testing::IssueCert(ca, wanted);
             if (file.ends_with(".p12")) {
                 testing::WritePkcs12(store / file, cert,
                                      {.password = "right", .encryptCerts = false});
@@ -117,11 +117,11 @@ struct SigningWorld {
         personal(by, "08-by.pem", "4259", "Belarus", KeyKind::Rsa2048);
         personal(de, "09-protected.p12", "0909", "Protected", KeyKind::Rsa2048);
         if (withGost) {
-            CertSpec spec;
-            spec.subject = NameSpec{"ГОСТ Подписант", "Подписант", "ГОСТ", "", "", ""};
-            spec.serialHex = "6057";
+            CertSpec wanted;
+            wanted.subject = NameSpec{"ГОСТ Подписант", "Подписант", "ГОСТ", "", "", ""};
+            wanted.serialHex = "6057";
             gostReady = testing::MakeGostCaAndCert(
-                cas.path(), NameSpec{"CA GOST", "", "", "Korvalo Test", "", "RU"}, spec, gost,
+                cas.path(), NameSpec{"CA GOST", "", "", "Korvalo Test", "", "RU"}, wanted, gost,
                 gostError);
             if (gostReady) {
                 testing::WriteBytes(store / "10-gost.pem",

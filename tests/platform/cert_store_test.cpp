@@ -25,24 +25,24 @@ using testing::TestCert;
 
 using ScriptedPrompt = testing::ScriptedPasswordPrompt;
 
-CertSpec Spec(const std::string& serialHex, NameSpec subject = {"Test", "", "", "", "", ""}) {
-    CertSpec spec;
-    spec.serialHex = serialHex;
-    spec.subject = std::move(subject);
-    return spec;
+CertSpec CertFor(const std::string& serialHex, NameSpec subject = {"Test", "", "", "", "", ""}) {
+    CertSpec wanted;
+    wanted.serialHex = serialHex;
+    wanted.subject = std::move(subject);
+    return wanted;
 }
 
 class CertStoreTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ca_ = new TestCert(
-            testing::MakeCa(Spec("7E57CA", {"Test CA", "", "", "Korvalo Test", "Signing", "BY"})));
+            testing::MakeCa(CertFor("7E57CA", {"Test CA", "", "", "Korvalo Test", "Signing", "BY"})));
     }
     static void TearDownTestSuite() {
         delete ca_;
         ca_ = nullptr;
     }
-    static TestCert Issue(const CertSpec& spec) { return testing::IssueCert(*ca_, spec); }
+    static TestCert Issue(const CertSpec& wanted) { return testing::IssueCert(*ca_, wanted); }
 
     std::unique_ptr<CertStore> OpenStore() {
         auto store = CertStore::Open(dir_.path());
@@ -91,7 +91,7 @@ TEST_F(CertStoreTest, SerialBytesAreTheIntegerContentLeastSignificantFirst) {
     };
     int n = 0;
     for (const Case& c : cases)
-        testing::WritePem(dir_ / ("c" + std::to_string(n++) + ".pem"), Issue(Spec(c.serialHex)));
+        testing::WritePem(dir_ / ("c" + std::to_string(n++) + ".pem"), Issue(CertFor(c.serialHex)));
     auto store = OpenStore();
     ASSERT_EQ(store->Certificates().size(), std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -119,7 +119,7 @@ TEST_F(CertStoreTest, AnUnreadableFolderCannotBeOpened) {
     fs::permissions(dir_.path(),
                     fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::create_directory(dir_ / "locked");
-    testing::WritePem(dir_ / "locked" / "1.pem", Issue(Spec("01")));
+    testing::WritePem(dir_ / "locked" / "1.pem", Issue(CertFor("01")));
     fs::permissions(dir_ / "locked",
                     fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
     if (geteuid() != 0) {
@@ -140,12 +140,12 @@ TEST_F(CertStoreTest, AnUnreadableFolderCannotBeOpened) {
 }
 
 TEST_F(CertStoreTest, ListsEveryFormatInFileNameOrder) {
-    testing::WritePem(dir_ / "b.pem", Issue(Spec("0B")));
-    testing::WritePkcs12(dir_ / "a.p12", Issue(Spec("0A")));
-    testing::WritePkcs12(dir_ / "c.pfx", Issue(Spec("0C")),
+    testing::WritePem(dir_ / "b.pem", Issue(CertFor("0B")));
+    testing::WritePkcs12(dir_ / "a.p12", Issue(CertFor("0A")));
+    testing::WritePkcs12(dir_ / "c.pfx", Issue(CertFor("0C")),
                          {.password = "secret", .encryptCerts = false});
-    testing::WritePem(dir_ / "d.txt", Issue(Spec("0D")));  // not a store file
-    testing::WritePem(dir_ / "E.PEM", Issue(Spec("0E")));
+    testing::WritePem(dir_ / "d.txt", Issue(CertFor("0D")));  // not a store file
+    testing::WritePem(dir_ / "E.PEM", Issue(CertFor("0E")));
     std::filesystem::create_directory(dir_ / "f.pem");  // a folder, not a file
     auto store = OpenStore();
     std::vector<std::string> serials;
@@ -178,9 +178,9 @@ TEST_F(CertStoreTest, DefaultLocationComesFromTheEnvironment) {
 
 TEST_F(CertStoreTest, NamePartsByObjectIdentifier) {
     const TestCert named = Issue(
-        Spec("01", {"Иванов Иван", "Иванов", "Иван", "ООО \"Ромашка\" <&>", "Бухгалтерия", ""}));
+        CertFor("01", {"Иванов Иван", "Иванов", "Иван", "ООО \"Ромашка\" <&>", "Бухгалтерия", ""}));
     testing::WritePem(dir_ / "1.pem", named);
-    testing::WritePem(dir_ / "2.pem", Issue(Spec("02", {})));  // an empty subject
+    testing::WritePem(dir_ / "2.pem", Issue(CertFor("02", {})));  // an empty subject
     auto store = OpenStore();
     ASSERT_EQ(store->Certificates().size(), 2u);
     const StoreCertificate& full = store->Certificates()[0];
@@ -207,13 +207,13 @@ TEST_F(CertStoreTest, NamePartsByObjectIdentifier) {
 
 TEST_F(CertStoreTest, ValidityPeriodAndTheValidNowTest) {
     const auto now = Clock::now();
-    CertSpec expired = Spec("01");
+    CertSpec expired = CertFor("01");
     expired.notBefore = now - 48h;
     expired.notAfter = now - 1h;
-    CertSpec future = Spec("02");
+    CertSpec future = CertFor("02");
     future.notBefore = now + 1h;
     future.notAfter = now + 48h;
-    CertSpec current = Spec("03");
+    CertSpec current = CertFor("03");
     current.notBefore = now - 1h;
     current.notAfter = now + 1h;
     testing::WritePem(dir_ / "1.pem", Issue(expired));
@@ -235,8 +235,8 @@ TEST_F(CertStoreTest, ValidityPeriodAndTheValidNowTest) {
 }
 
 TEST_F(CertStoreTest, LookupBySerialTextIsExactAndTakesTheFirst) {
-    TestCert first = Issue(Spec("0A0B0C0D", {"First", "", "", "", "", ""}));
-    TestCert second = Issue(Spec("0A0B0C0D", {"Second", "", "", "", "", ""}));
+    TestCert first = Issue(CertFor("0A0B0C0D", {"First", "", "", "", "", ""}));
+    TestCert second = Issue(CertFor("0A0B0C0D", {"Second", "", "", "", "", ""}));
     testing::WritePem(dir_ / "1.pem", first);
     testing::WritePem(dir_ / "2.pem", second);
     auto store = OpenStore();
@@ -251,7 +251,7 @@ TEST_F(CertStoreTest, LookupBySerialTextIsExactAndTakesTheFirst) {
 // ---- files that hold more or less than one personal certificate ---------------------------
 
 TEST_F(CertStoreTest, ChainsInAFileListOnlyThePersonalCertificate) {
-    TestCert personal = Issue(Spec("11"));
+    TestCert personal = Issue(CertFor("11"));
     testing::WritePem(dir_ / "1.pem", personal, {.extraCerts = {ca_}});
     // CA first, key first: still the certificate that matches the key.
     testing::WriteBytes(dir_ / "2.pem", ca_->CertPem() + personal.KeyPem() + personal.CertPem());
@@ -268,8 +268,8 @@ TEST_F(CertStoreTest, ChainsInAFileListOnlyThePersonalCertificate) {
 }
 
 TEST_F(CertStoreTest, BadFilesAreReportedAndSkipped) {
-    TestCert good = Issue(Spec("01"));
-    TestCert other = Issue(Spec("02"));
+    TestCert good = Issue(CertFor("01"));
+    TestCert other = Issue(CertFor("02"));
     testing::WriteBytes(dir_ / "a-garbage.pem", "this is not PEM at all\n");
     testing::WriteBytes(dir_ / "b-empty.pem", "");
     testing::WritePem(dir_ / "c-nokey.pem", other, {.withKey = false});
@@ -301,7 +301,7 @@ TEST_F(CertStoreTest, BadFilesAreReportedAndSkipped) {
 }
 
 TEST_F(CertStoreTest, ACertificateWithoutSerialIsNotListed) {
-    TestCert cert = Issue(Spec("05"));
+    TestCert cert = Issue(CertFor("05"));
     const std::string der = testing::ReplaceSerialDer(cert.Der(), "");
     std::string pem = "-----BEGIN CERTIFICATE-----\r\n" + Base64EncodeLines64(der);
     pem += "-----END CERTIFICATE-----\r\n";
@@ -314,9 +314,9 @@ TEST_F(CertStoreTest, ACertificateWithoutSerialIsNotListed) {
 // ---- password-protected PKCS#12 files --------------------------------------------------------
 
 TEST_F(CertStoreTest, ProtectedPkcs12IsListedWithoutItsPassword) {
-    TestCert clearCert = Issue(Spec("21"));
-    TestCert hidden = Issue(Spec("22"));
-    TestCert withCompanion = Issue(Spec("23"));
+    TestCert clearCert = Issue(CertFor("21"));
+    TestCert hidden = Issue(CertFor("22"));
+    TestCert withCompanion = Issue(CertFor("23"));
     testing::WritePkcs12(dir_ / "1.p12", clearCert, {.password = "pw", .encryptCerts = false});
     testing::WritePkcs12(dir_ / "2.p12", hidden, {.password = "pw"});
     testing::WritePkcs12(dir_ / "3.p12", withCompanion, {.password = "pw"});
@@ -336,7 +336,7 @@ TEST_F(CertStoreTest, ProtectedPkcs12IsListedWithoutItsPassword) {
 // ---- private keys -------------------------------------------------------------------------
 
 TEST_F(CertStoreTest, KeysWithoutPasswordOpenWithoutAsking) {
-    TestCert cert = Issue(Spec("31"));
+    TestCert cert = Issue(CertFor("31"));
     testing::WritePem(dir_ / "1.pem", cert);
     testing::WritePkcs12(dir_ / "2.p12", cert);
     testing::WritePkcs12(dir_ / "3.p12", cert, {.password = "", .encryptCerts = true});
@@ -352,7 +352,7 @@ TEST_F(CertStoreTest, KeysWithoutPasswordOpenWithoutAsking) {
 }
 
 TEST_F(CertStoreTest, ProtectedKeysAskUntilRightOrCancelled) {
-    TestCert cert = Issue(Spec("41"));
+    TestCert cert = Issue(CertFor("41"));
     testing::WritePem(dir_ / "1.pem", cert, {.keyPassword = "right"});
     testing::WritePkcs12(dir_ / "2.p12", cert, {.password = "right", .encryptCerts = false});
     auto store = OpenStore();
@@ -381,8 +381,8 @@ TEST_F(CertStoreTest, ProtectedKeysAskUntilRightOrCancelled) {
 }
 
 TEST_F(CertStoreTest, KeyProblemsGivePlatformCodes) {
-    TestCert cert = Issue(Spec("51"));
-    CertSpec otherSpec = Spec("52");
+    TestCert cert = Issue(CertFor("51"));
+    CertSpec otherSpec = CertFor("52");
     otherSpec.key = KeyKind::EcP256;
     TestCert other = Issue(otherSpec);
     // The certificate of one pair with the key of another.

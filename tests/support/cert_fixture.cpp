@@ -68,13 +68,13 @@ void AddNamePart(X509_NAME* name, const char* oid, const std::string& value, boo
     }
 }
 
-void FillName(X509_NAME* name, const NameSpec& spec) {
-    AddNamePart(name, "2.5.4.6", spec.c, true);
-    AddNamePart(name, "2.5.4.10", spec.o, false);
-    AddNamePart(name, "2.5.4.11", spec.ou, false);
-    AddNamePart(name, "2.5.4.3", spec.cn, false);
-    AddNamePart(name, "2.5.4.4", spec.sn, false);
-    AddNamePart(name, "2.5.4.41", spec.gn, false);
+void FillName(X509_NAME* name, const NameSpec& wanted) {
+    AddNamePart(name, "2.5.4.6", wanted.c, true);
+    AddNamePart(name, "2.5.4.10", wanted.o, false);
+    AddNamePart(name, "2.5.4.11", wanted.ou, false);
+    AddNamePart(name, "2.5.4.3", wanted.cn, false);
+    AddNamePart(name, "2.5.4.4", wanted.sn, false);
+    AddNamePart(name, "2.5.4.41", wanted.gn, false);
 }
 
 void SetSerial(X509* cert, const std::string& serialHex) {
@@ -101,16 +101,16 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
         Fail("extension " + std::string(value));
 }
 
-TestCert Build(const CertSpec& spec, const TestCert* issuer, bool ca, const EVP_MD* md) {
+TestCert Build(const CertSpec& wanted, const TestCert* issuer, bool ca, const EVP_MD* md) {
     TestCert out;
-    out.key = spec.freshKey ? MakeKey(spec.key) : SharedKey(spec.key, ca ? 1 : 0);
+    out.key = wanted.freshKey ? MakeKey(wanted.key) : SharedKey(wanted.key, ca ? 1 : 0);
     out.cert.reset(X509_new());
     X509* x = out.cert.get();
     X509_set_version(x, 2);
-    SetSerial(x, spec.serialHex);
-    ASN1_TIME_set(X509_getm_notBefore(x), Clock::to_time_t(spec.notBefore));
-    ASN1_TIME_set(X509_getm_notAfter(x), Clock::to_time_t(spec.notAfter));
-    FillName(X509_get_subject_name(x), spec.subject);
+    SetSerial(x, wanted.serialHex);
+    ASN1_TIME_set(X509_getm_notBefore(x), Clock::to_time_t(wanted.notBefore));
+    ASN1_TIME_set(X509_getm_notAfter(x), Clock::to_time_t(wanted.notAfter));
+    FillName(X509_get_subject_name(x), wanted.subject);
     X509* issuerCert = issuer != nullptr ? issuer->cert.get() : x;
     EVP_PKEY* signingKey = issuer != nullptr ? issuer->key.get() : out.key.get();
     X509_set_issuer_name(x, X509_get_subject_name(issuerCert));
@@ -228,15 +228,15 @@ std::string TestCert::SerialText(bool grouping) const {
     return sc.SerialText(grouping);
 }
 
-TestCert MakeCa(const CertSpec& spec) {
-    return Build(spec, nullptr, true, nullptr);
+TestCert MakeCa(const CertSpec& wanted) {
+    return Build(wanted, nullptr, true, nullptr);
 }
 
-TestCert IssueCert(const TestCert& issuer, const CertSpec& spec, const EVP_MD* md) {
-    return Build(spec, &issuer, false, md);
+TestCert IssueCert(const TestCert& issuer, const CertSpec& wanted, const EVP_MD* md) {
+    return Build(wanted, &issuer, false, md);
 }
 
-CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& spec) {
+CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& wanted) {
     CertSpec caSpec;
     caSpec.subject = caSubject;
     caSpec.serialHex = "7E57CA";
@@ -245,7 +245,7 @@ CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& spec) {
     caSpec.key = KeyKind::Rsa2048;
     CaAndCert out;
     out.ca = MakeCa(caSpec);
-    out.cert = IssueCert(out.ca, spec);
+    out.cert = IssueCert(out.ca, wanted);
     return out;
 }
 
@@ -307,7 +307,7 @@ std::string ReplaceSerialDer(const std::string& certDer, const std::string& cont
 
 // ---- GOST certificates ----------------------------------------------------------------------
 
-bool MakeGostCaAndCert(const fs::path& dir, const NameSpec& caSubject, const CertSpec& spec,
+bool MakeGostCaAndCert(const fs::path& dir, const NameSpec& caSubject, const CertSpec& wanted,
                        GostFiles& files, std::string& error) {
     files.caKey = dir / "gost-ca.key";
     files.caCert = dir / "gost-ca.pem";
@@ -325,7 +325,7 @@ bool MakeGostCaAndCert(const fs::path& dir, const NameSpec& caSubject, const Cer
                "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n");
     // The openssl command of OpenSSL 3.0 starts validity now and counts whole days.
     const auto hours =
-        std::chrono::duration_cast<std::chrono::hours>(spec.notAfter - Clock::now()).count();
+        std::chrono::duration_cast<std::chrono::hours>(wanted.notAfter - Clock::now()).count();
     const long long days = hours > 24 ? hours / 24 : 1;
     const std::vector<std::vector<std::string>> steps = {
         {"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256", "-pkeyopt",
@@ -336,10 +336,10 @@ bool MakeGostCaAndCert(const fs::path& dir, const NameSpec& caSubject, const Cer
         {"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256", "-pkeyopt",
          "paramset:A", "-out", files.key.string()},
         {"openssl", "req", "-engine", "gost", "-new", "-utf8", "-config", caConf.string(), "-key",
-         files.key.string(), "-subj", SubjectArg(spec.subject), "-out", csr.string()},
+         files.key.string(), "-subj", SubjectArg(wanted.subject), "-out", csr.string()},
         {"openssl", "x509", "-engine", "gost", "-req", "-in", csr.string(), "-CA",
          files.caCert.string(), "-CAkey", files.caKey.string(), "-set_serial",
-         "0x" + spec.serialHex, "-days", std::to_string(days), "-extfile", ext.string(), "-out",
+         "0x" + wanted.serialHex, "-days", std::to_string(days), "-extfile", ext.string(), "-out",
          files.cert.string()},
     };
     for (const auto& step : steps) {

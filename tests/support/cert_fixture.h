@@ -85,16 +85,16 @@ struct TestCert {
 };
 
 // A self-signed CA certificate (basicConstraints CA:TRUE, keyCertSign).
-TestCert MakeCa(const CertSpec& spec);
+TestCert MakeCa(const CertSpec& wanted);
 // A personal certificate issued by issuer, signed with the digest md (SHA-256 by default);
 // the issuer name is issuer's subject.
-TestCert IssueCert(const TestCert& issuer, const CertSpec& spec, const EVP_MD* md = nullptr);
+TestCert IssueCert(const TestCert& issuer, const CertSpec& wanted, const EVP_MD* md = nullptr);
 // A CA named by caSubject plus one personal certificate: the usual pair for store tests.
 struct CaAndCert {
     TestCert ca;
     TestCert cert;
 };
-CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& spec);
+CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& wanted);
 
 // ---- store files --------------------------------------------------------------------------
 
@@ -126,14 +126,14 @@ std::string ReplaceSerialDer(const std::string& certDer, const std::string& cont
 
 // A GOST R 34.10-2012 (256-bit, parameter set A) CA and a personal certificate issued by it,
 // both signed with GOST R 34.11-2012 (signature algorithm 1.2.643.7.1.1.3.2); validity starts
-// now and lasts the whole days up to spec.notAfter (spec.key is not used). Files are
+// now and lasts the whole days up to wanted.notAfter (wanted.key is not used). Files are
 // written into dir: gost-ca.pem, gost-ca.key, gost-cert.pem, gost-cert.key. Returns false
 // (and the command output in error) when the openssl command or its gost engine fails.
 struct GostFiles {
     std::filesystem::path caCert, caKey, cert, key;
 };
 bool MakeGostCaAndCert(const std::filesystem::path& dir, const NameSpec& caSubject,
-                       const CertSpec& spec, GostFiles& files, std::string& error);
+                       const CertSpec& wanted, GostFiles& files, std::string& error);
 
 // ---- checking CMS signatures with the openssl command -----------------------------------
 
