@@ -96,8 +96,7 @@ int main(int argc, char** argv) {
     };
     // The signing dialogs, with the password window for protected keys of the store.
     options.parts.dialogs = [](korvalo::TFMain& main) {
-        return std::make_unique<korvalo::QtSigningDialogs>(
-            korvalo::SigningEnvironment(main.Log()));
+        return std::make_unique<korvalo::QtSigningDialogs>(korvalo::SigningEnvironment(main.Log()));
     };
     // The upload of signed results, with the proxy login dialog.
     korvalo::QtLoginPrompt loginPrompt;

@@ -35,8 +35,8 @@ CertSpec CertFor(const std::string& serialHex, NameSpec subject = {"Test", "", "
 class CertStoreTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        ca_ = new TestCert(
-            testing::MakeCa(CertFor("7E57CA", {"Test CA", "", "", "Korvalo Test", "Signing", "BY"})));
+        ca_ = new TestCert(testing::MakeCa(
+            CertFor("7E57CA", {"Test CA", "", "", "Korvalo Test", "Signing", "BY"})));
     }
     static void TearDownTestSuite() {
         delete ca_;
