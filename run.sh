@@ -104,7 +104,7 @@ if [ -z "${DISPLAY:-}" ]; then
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do
         n=$((n + 1))
     done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$logs/xvfb.log" 2>&1 &
     started Xvfb $!
     for ((i = 0; i < 100; i++)); do
         [ -e "/tmp/.X11-unix/X$n" ] && break

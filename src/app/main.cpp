@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "app/host_app.h"
 #include "app/qt_log_sink.h"
@@ -27,9 +28,13 @@ bool EnvSet(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-// Without a reachable display Korvalo still runs its endpoint, on the offscreen platform.
-bool ChooseOffscreenWhenNoDisplay() {
-    if (EnvSet("QT_QPA_PLATFORM") || EnvSet("WAYLAND_DISPLAY") || korvalo::DisplayReachable())
+// Without a reachable display Korvalo still runs its endpoint, on the offscreen platform. The
+// probe's connection stays open (in probe) until Qt has made its own.
+bool ChooseOffscreenWhenNoDisplay(std::optional<korvalo::DisplayConnection>& probe) {
+    if (EnvSet("QT_QPA_PLATFORM") || EnvSet("WAYLAND_DISPLAY"))
+        return false;
+    probe.emplace();
+    if (probe->reachable())
         return false;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return true;
@@ -83,8 +88,10 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool noDisplay = ChooseOffscreenWhenNoDisplay();
+    std::optional<korvalo::DisplayConnection> displayProbe;
+    const bool noDisplay = ChooseOffscreenWhenNoDisplay(displayProbe);
     QApplication application(argc, argv);
+    displayProbe.reset();
     QApplication::setApplicationName(QStringLiteral("Korvalo"));
     QuitOnSignals quitOnSignals;
 

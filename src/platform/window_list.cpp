@@ -162,8 +162,10 @@ void MarkSkipTaskbar(DesktopWindow window) {
     XSync(d, False);
 }
 
-bool DisplayReachable() {
-    return OpenDisplay() != nullptr;
+DisplayConnection::DisplayConnection() : display_(XOpenDisplay(nullptr)) {}
+
+void DisplayConnection::Closer::operator()(_XDisplay* display) const {
+    XCloseDisplay(display);
 }
 
 void HideDesktopWindow(DesktopWindow window) {

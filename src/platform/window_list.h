@@ -2,7 +2,10 @@
 // The desktop's top-level windows by title: the X11 window list when a display is there.
 
 #include <functional>
+#include <memory>
 #include <string>
+
+struct _XDisplay;
 
 namespace korvalo {
 
@@ -19,8 +22,24 @@ DesktopWindow FindDesktopWindow(const std::function<bool(const std::string& titl
 // without a display.
 void MarkSkipTaskbar(DesktopWindow window);
 
-// Whether the X display named by DISPLAY can be opened.
-bool DisplayReachable();
+// A connection to the X display named by DISPLAY, held open while this lives. Opening it tells
+// whether the display is reachable; holding it until the toolkit has opened its own keeps the
+// server from resetting in between (an X server resets when its last client leaves, and a
+// connection made during the reset fails).
+class DisplayConnection {
+public:
+    // Opens the connection; reachable() is false when DISPLAY is unset or cannot be opened.
+    DisplayConnection();
+    bool reachable() const { return display_ != nullptr; }
+    // Closes the connection early; the destructor does the same.
+    void Close() { display_.reset(); }
+
+private:
+    struct Closer {
+        void operator()(_XDisplay* display) const;
+    };
+    std::unique_ptr<_XDisplay, Closer> display_;
+};
 
 // Hides window (withdraws it from the screen). Nothing happens for 0, without a display, or
 // when the window no longer exists.

@@ -169,6 +169,33 @@ TEST_F(KorvaloProcessTest, ASecondCopyShowsThePortMessageAndEnds) {
     EXPECT_FALSE(testing::Options(kPort).has_value());
 }
 
+// Korvalo as the only client of a fresh display that resets when its last client leaves: the
+// check for a display must not leave the server with no client before Qt connects, or Qt's
+// connection lands in the reset and the program aborts. Every start must come up.
+TEST_F(KorvaloProcessTest, StartsEveryTimeAsTheOnlyClientOfAFreshDisplay) {
+    constexpr int kStarts = 50;
+    int started = 0;
+    for (int i = 0; i < kStarts; ++i) {
+        std::unique_ptr<testing::XvfbServer> xvfb;
+        try {
+            xvfb =
+                std::make_unique<testing::XvfbServer>(testing::XvfbServer::Mode::kLikeAStartScript);
+        } catch (const std::exception& e) {
+            GTEST_SKIP() << e.what();
+        }
+        const std::string log = "start" + std::to_string(i) + ".log";
+        auto korvalo = Start({"DISPLAY=" + xvfb->Display()}, log);
+        ASSERT_TRUE(WaitForEndpoint(30s)) << "start " << i + 1 << " of " << kStarts << ":\n"
+                                          << ReadBytesOrEmpty(dir_ / log);
+        korvalo->Signal(SIGTERM);
+        const std::optional<int> status = korvalo->Wait(30s);
+        ASSERT_TRUE(status) << "start " << i + 1 << " did not end";
+        EXPECT_EQ(*status, 0) << ReadBytesOrEmpty(dir_ / log);
+        ++started;
+    }
+    EXPECT_EQ(started, kStarts);
+}
+
 // No notification area: Korvalo serves, says so once, and keeps retrying the icon.
 TEST_F(KorvaloProcessTest, WithoutANotificationAreaItServesAndRetriesTheIcon) {
     PutIni("[Main]\ndebug=true\n");
