@@ -19,9 +19,9 @@
 
 #include "core/services.h"
 #include "core/user_interface.h"
-#include "endpoint/answer_pages.h"
-#include "endpoint/dispatcher.h"
-#include "endpoint/http_server.h"
+#include "services/endpoint/answer_pages.h"
+#include "services/endpoint/dispatcher.h"
+#include "services/endpoint/http_server.h"
 
 namespace {
 

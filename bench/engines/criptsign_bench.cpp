@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/log_sink.h"
-#include "engines/criptsign.h"
+#include "services/engines/criptsign.h"
 #include "support/cert_fixture.h"
 
 namespace {

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "delivery/capture_server.h"
-#include "delivery/doubles.h"
-#include "delivery/upload.h"
-#include "delivery/upload_outcome.h"
+#include "services/delivery/upload.h"
+#include "services/delivery/upload_outcome.h"
+#include "support/capture_server.h"
+#include "support/delivery_doubles.h"
 
 extern char** environ;
 

@@ -15,14 +15,14 @@
 #include <functional>
 #include <string>
 
-#include "app/main_window.h"
-#include "app/qt_log_sink.h"
 #include "core/text.h"
-#include "dialogs/dialog_test_support.h"
-#include "dialogs/fsign.h"
-#include "dialogs/fsignjson.h"
-#include "dialogs/fsignmsg.h"
-#include "dialogs/signing_dialog.h"
+#include "support/qt/dialog_test_support.h"
+#include "ui/dialogs/fsign.h"
+#include "ui/dialogs/fsignjson.h"
+#include "ui/dialogs/fsignmsg.h"
+#include "ui/dialogs/signing_dialog.h"
+#include "ui/host/main_window.h"
+#include "ui/host/qt_log_sink.h"
 
 using namespace korvalo;
 using namespace korvalo::dialogtest;
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
 
     RecordingLog log;
     EngineScript script;
-    SigningEnvironment environment(log);
+    DialogEnvironment environment(log);
     environment.storeLocation = store;
     environment.engines = script.Factory(log);
     environment.chooseFile = [&](QWidget*) {

@@ -3,14 +3,57 @@
 #include <QApplication>
 #include <QMetaObject>
 
-#include "app/fopt.h"
-#include "app/main_window.h"
-#include "app/qt_log_sink.h"
-#include "app/qt_notifier.h"
-#include "app/ui_thread.h"
-#include "delivery/login_dialog.h"
+#include "services/delivery/upload.h"
+#include "services/engines/avcryptmail.h"
+#include "services/engines/cryptidcard.h"
+#include "ui/dialogs/login_dialog.h"
+#include "ui/dialogs/qt_signing_dialogs.h"
+#include "ui/host/fopt.h"
+#include "ui/host/main_window.h"
+#include "ui/host/qt_log_sink.h"
+#include "ui/host/qt_notifier.h"
+#include "ui/toolkit/ui_thread.h"
 
 namespace korvalo {
+
+namespace {
+
+// Korvalo's own parts, for every factory of parts left empty.
+void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt) {
+    if (!parts.idCard) {
+        parts.idCard = [](TFMain&) {
+            return std::make_unique<TIdCardBatchSigner>(CardServiceOptions::FromEnvironment());
+        };
+    }
+    // The signing dialogs, with the password window for protected keys of the store.
+    if (!parts.dialogs) {
+        parts.dialogs = [](TFMain& main) {
+            return std::make_unique<QtSigningDialogs>(SigningEnvironment(main.Log()));
+        };
+    }
+    // The upload of signed results, with the proxy login dialog.
+    if (!parts.uploader) {
+        parts.uploader = [&loginPrompt](TFMain& main) {
+            return std::make_unique<TDelivery>(DeliveryServices{
+                .log = main.Log(),
+                .settings = main.Store(),
+                .notifier = main.Notifier(),
+                .credentials = loginPrompt,
+                .stage = main.Stage(),
+                .settingsPath = main.Paths().mainIni,
+                .protocolFile = [&main] { return main.ProtocolFile(); },
+                .unloadAvCryptMail =
+                    [] {
+                        if (AvCryptMailLoaded())
+                            UnloadAvCryptMail();
+                    },
+                .serverVersion = main.serverVersion(),
+            });
+        };
+    }
+}
+
+}  // namespace
 
 // The main window as start-up and shutdown see it.
 class HostApplication::WindowHost : public IMainWindowHost {
@@ -38,6 +81,8 @@ HostApplication::HostApplication(HostOptions options)
       notifier_(std::make_unique<QtNotifier>()),
       loginPrompt_(std::make_unique<QtLoginPrompt>()) {
     UiThread::Reopen();
+    if (options.ownParts)
+        AddOwnParts(options.parts, *loginPrompt_);
     main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
                                      std::move(options.main));
     MainWindow::Actions actions;

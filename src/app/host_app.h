@@ -1,11 +1,12 @@
 #pragma once
-// The Qt host put together: activity log, message boxes and balloon, login dialog, TFMain and
-// the main window, with start-up, the message loop and shutdown.
+// Korvalo put together, in this one place: the activity log, message boxes and balloon, the
+// login dialog, the signing and delivery parts, TFMain and the main window, with start-up, the
+// message loop and shutdown.
 
 #include <functional>
 #include <memory>
 
-#include "app/fmain.h"
+#include "services/program/fmain.h"
 
 namespace korvalo {
 
@@ -14,8 +15,14 @@ class QtLogSink;
 class QtNotifier;
 class QtLoginPrompt;
 
+// How the program is put together. The defaults are Korvalo as it runs on this machine; tests
+// replace what they need.
 struct HostOptions {
+    // The parts that sign and deliver. When ownParts is on, every factory left empty is
+    // Korvalo's own: the signing dialogs with the key password window, the upload with the
+    // proxy login window, the ID-card signer through the card service.
     TFMainParts parts;
+    bool ownParts = true;
     TFMainOptions main;
     // Every log line also goes to the standard error stream.
     bool echoLog = false;

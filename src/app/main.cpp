@@ -12,14 +12,9 @@
 #include <optional>
 
 #include "app/host_app.h"
-#include "app/qt_log_sink.h"
 #include "core/timestamp.h"
-#include "delivery/login_dialog.h"
-#include "delivery/upload.h"
-#include "dialogs/qt_signing_dialogs.h"
-#include "engines/avcryptmail.h"
-#include "engines/cryptidcard.h"
-#include "platform/window_list.h"
+#include "platform/desktop/window_list.h"
+#include "ui/host/qt_log_sink.h"
 
 namespace {
 
@@ -97,33 +92,6 @@ int main(int argc, char** argv) {
 
     korvalo::HostOptions options;
     options.echoLog = EnvSet("KORVALO_LOG_STDERR");
-    options.parts.idCard = [](korvalo::TFMain&) {
-        return std::make_unique<korvalo::TIdCardBatchSigner>(
-            korvalo::CardServiceOptions::FromEnvironment());
-    };
-    // The signing dialogs, with the password window for protected keys of the store.
-    options.parts.dialogs = [](korvalo::TFMain& main) {
-        return std::make_unique<korvalo::QtSigningDialogs>(korvalo::SigningEnvironment(main.Log()));
-    };
-    // The upload of signed results, with the proxy login dialog.
-    korvalo::QtLoginPrompt loginPrompt;
-    options.parts.uploader = [&loginPrompt](korvalo::TFMain& main) {
-        return std::make_unique<korvalo::TDelivery>(korvalo::DeliveryServices{
-            .log = main.Log(),
-            .settings = main.Store(),
-            .notifier = main.Notifier(),
-            .credentials = loginPrompt,
-            .stage = main.Stage(),
-            .settingsPath = main.Paths().mainIni,
-            .protocolFile = [&main] { return main.ProtocolFile(); },
-            .unloadAvCryptMail =
-                [] {
-                    if (korvalo::AvCryptMailLoaded())
-                        korvalo::UnloadAvCryptMail();
-                },
-            .serverVersion = main.serverVersion(),
-        });
-    };
     korvalo::HostApplication host(std::move(options));
     if (noDisplay)
         host.Log().PrintInfo(korvalo::LogLine("Нет дисплея - окна Korvalo не видны"));

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/avcryptmail_api.h"
+#include "services/engines/avcryptmail_api.h"
 
 namespace korvalo::avcm {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "engines/avcryptmail_api.h"
+#include "services/engines/avcryptmail_api.h"
 
 namespace korvalo::avcm {
 

@@ -2,7 +2,7 @@
 // injected failures, the trace line, then the operation.
 
 #define AVCM_DECLARE_EXPORTS
-#include "engines/avcryptmail_api.h"
+#include "services/engines/avcryptmail_api.h"
 
 #include <cstdio>
 #include <mutex>

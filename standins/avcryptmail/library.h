@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "attr_cert.h"
-#include "engines/avcryptmail_api.h"
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
+#include "services/engines/avcryptmail_api.h"
 
 namespace korvalo::avcm {
 

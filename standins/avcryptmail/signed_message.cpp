@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "codes.h"
-#include "platform/crypt_message.h"
-#include "platform/openssl_handles.h"
+#include "platform/crypto/crypt_message.h"
+#include "platform/crypto/openssl_handles.h"
 
 namespace korvalo::avcm {
 

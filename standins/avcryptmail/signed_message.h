@@ -8,7 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include "engines/avcryptmail_api.h"
+#include "services/engines/avcryptmail_api.h"
 
 namespace korvalo::avcm {
 

@@ -10,13 +10,13 @@
 #include <QTest>
 #include <future>
 
-#include "app/fopt.h"
 #include "app/host_app.h"
-#include "app/main_window.h"
-#include "app/qt_log_sink.h"
 #include "core/version.h"
-#include "host_http_client.h"
-#include "host_test_support.h"
+#include "support/http_exchange.h"
+#include "support/qt/when_modal.h"
+#include "ui/host/fopt.h"
+#include "ui/host/main_window.h"
+#include "ui/host/qt_log_sink.h"
 
 namespace korvalo {
 
@@ -39,6 +39,7 @@ private:
 
     HostOptions Options(std::uint16_t port = 0) {
         HostOptions options;
+        options.ownParts = false;
         options.main.settingsPaths.mainIni = dir_.filePath("korvalo.ini").toStdString();
         options.main.settingsPaths.perUserIni = dir_.filePath("user/korvalo.ini").toStdString();
         options.main.protocolFile = dir_.filePath("request.txt").toStdString();

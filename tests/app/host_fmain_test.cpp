@@ -1,6 +1,6 @@
 // TFMain: start-up in its fixed order, settings reloads, the companion start and shutdown, with
 // a real endpoint and real files, and doubles for the window and the user.
-#include "app/fmain.h"
+#include "services/program/fmain.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/log_model.h"
 #include "core/version.h"
-#include "endpoint/dispatcher.h"
-#include "host_http_client.h"
+#include "services/endpoint/dispatcher.h"
+#include "state/log/log_model.h"
+#include "support/http_exchange.h"
 
 namespace korvalo {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "standins/card_service_process.h"
+#include "support/card_service_process.h"
 #include "support/files.h"
 #include "support/processes.h"
 

@@ -5,8 +5,8 @@
 
 #include "cms_check.h"
 #include "demo/demo_fixture.h"
-#include "platform/cert_store.h"
-#include "platform/crypt_message.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/crypt_message.h"
 
 namespace korvalo::demotest {
 namespace {

@@ -9,10 +9,10 @@
 #include <sstream>
 #include <thread>
 
-#include "app/host_http_client.h"
-#include "main/process.h"
-#include "platform/xvfb_server.h"
 #include "support/files.h"
+#include "support/http_exchange.h"
+#include "support/process.h"
+#include "support/xvfb_server.h"
 
 extern char** environ;
 

@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "core/base64.h"
-#include "platform/openssl_handles.h"
-#include "standins/card_service_process.h"
+#include "platform/crypto/openssl_handles.h"
+#include "support/card_service_process.h"
 
 namespace korvalo::cardtest {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/user_interface.h"
-#include "platform/cert_store.h"
+#include "platform/crypto/cert_store.h"
 #include "support/files.h"
 #include "support/processes.h"
 

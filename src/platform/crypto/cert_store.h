@@ -1,0 +1,187 @@
+#pragma once
+// The current user's personal certificate store ("MY") of this build: a folder of PEM and
+// PKCS#12 files, each holding one personal certificate and its private key.
+//
+// Store layout
+// - The folder is $KORVALO_CERT_STORE, or ~/.local/share/korvalo/certs/MY when it is not set.
+//   A folder that does not exist or cannot be read is a store that cannot be opened.
+// - Every regular file whose name ends in ".p12", ".pfx" or ".pem" (any letter case) is one
+//   entry; entries are read in file-name order (byte order of the names), and that is the
+//   store's order. Other files are ignored.
+// - A ".pem" file holds the certificate and its private key (the key may be encrypted; its
+//   password is asked for when the key is needed). Further certificates in the file (a CA
+//   chain) are not personal certificates and are not listed. With several certificates the
+//   personal one is the one that matches the key; when the key is encrypted and cannot be
+//   compared without its password, the first certificate that is not a CA, else the first.
+//   A PEM file without a private key is not a personal certificate: it is not listed.
+// - A ".p12"/".pfx" file holds the certificate and its key, with or without a password. The
+//   listing never asks for the password. It reads the certificate from the file when the
+//   certificate is stored unencrypted, or encrypted without a password (or with the empty
+//   one), which is how PKCS#12 files whose password only guards the key are made
+//   (`openssl pkcs12 -export -certpbe NONE`). A file whose certificate is encrypted with the
+//   password needs a companion certificate beside it: the same name with ".crt" or ".cer"
+//   in place of the extension (PEM or DER); the key still comes from the PKCS#12 file. A
+//   protected file without a readable certificate is not listed (it is reported in
+//   Problems()). With several certificates in one file the personal one is the one whose
+//   local key identifier matches the key's, else the only one, else the first that is not a
+//   CA.
+// - A file that cannot be read or parsed, and a certificate without a serial number, are
+//   left out of the listing and reported in Problems(); they never stop the listing.
+//
+// Serial numbers are kept least significant byte first, as the platform's store keeps them:
+// the bytes of the DER INTEGER's content (a leading 00 of a positive number included),
+// reversed.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include "core/user_interface.h"
+#include "platform/crypto/openssl_handles.h"
+
+namespace korvalo {
+
+// ---- Object identifiers of the name parts ----------------------------------------------
+inline constexpr std::string_view kOidCommonName = "2.5.4.3";
+inline constexpr std::string_view kOidSurname = "2.5.4.4";
+inline constexpr std::string_view kOidGivenName = "2.5.4.41";
+inline constexpr std::string_view kOidOrganization = "2.5.4.10";
+inline constexpr std::string_view kOidOrganizationalUnit = "2.5.4.11";
+inline constexpr std::string_view kOidCountry = "2.5.4.6";
+
+// ---- Error codes as the platform gives them ---------------------------------------------
+inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
+inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
+inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr std::uint32_t kErrorReadFault = 30;               // ERROR_READ_FAULT
+inline constexpr std::uint32_t kErrorFileTooLarge = 223;           // ERROR_FILE_TOO_LARGE
+inline constexpr std::uint32_t kErrorCancelled = 1223;             // ERROR_CANCELLED
+inline constexpr std::uint32_t kNteBadKey = 0x80090003;            // NTE_BAD_KEY
+inline constexpr std::uint32_t kNteBadAlgId = 0x80090008;          // NTE_BAD_ALGID
+inline constexpr std::uint32_t kNteNoMemory = 0x8009000E;          // NTE_NO_MEMORY
+inline constexpr std::uint32_t kNteBadKeyset = 0x80090016;         // NTE_BAD_KEYSET
+inline constexpr std::uint32_t kNteFail = 0x80090020;              // NTE_FAIL
+inline constexpr std::uint32_t kNteSilentContext = 0x80090022;     // NTE_SILENT_CONTEXT
+inline constexpr std::uint32_t kCryptENoKeyProperty = 0x8009200B;  // CRYPT_E_NO_KEY_PROPERTY
+
+// The system's Russian message text for a code of the list above; other codes give
+// "Неизвестная ошибка " + the code in unsigned decimal.
+std::string CryptErrorText(std::uint32_t code);
+
+// The code of the list above for the errno of a failed file operation: ENOENT file not found;
+// ENOTDIR and ENAMETOOLONG path not found; EACCES, EPERM and EISDIR access denied; ENOMEM not
+// enough memory; EFBIG file too large; anything else a read fault.
+std::uint32_t ErrorCodeFromErrno(int err);
+
+// The serial-number text: the bytes (least significant first) written most significant
+// first, two upper-case hexadecimal digits each; with grouping, one space between groups of
+// two bytes counted from the least significant end. Stored 01 02 03 04 05 gives
+// "05 0403 0201" with grouping and "0504030201" without; an empty serial gives "".
+std::string SerialToHex(std::string_view serialBytes, bool grouping);
+
+// Where the "MY" store lives: $KORVALO_CERT_STORE when set and not empty, otherwise
+// ~/.local/share/korvalo/certs/MY ($HOME; the user database when HOME is not set).
+std::filesystem::path DefaultCertStoreLocation();
+
+// A private key taken from the store, or why it could not be taken.
+struct KeyResult {
+    EvpPkeyPtr key;           // set on success
+    std::uint32_t error = 0;  // 0 on success; kErrorCancelled when the user cancelled
+    std::string message;      // the Russian text of error (empty on success)
+};
+
+// One personal certificate of the store.
+class StoreCertificate {
+public:
+    // cert read from the store file file (a PKCS#12 file when pkcs12, else PEM).
+    StoreCertificate(X509Ptr cert, std::filesystem::path file, bool pkcs12);
+
+    X509* Handle() const noexcept { return cert_.get(); }
+    const std::string& Der() const noexcept { return der_; }
+
+    // First attribute of that object identifier in the subject's or issuer's name, as UTF-8;
+    // empty text when there is none.
+    std::string SubjectPart(std::string_view oid) const;
+    std::string IssuerPart(std::string_view oid) const;
+
+    // Validity period, UTC.
+    std::chrono::system_clock::time_point NotBefore() const noexcept { return notBefore_; }
+    std::chrono::system_clock::time_point NotAfter() const noexcept { return notAfter_; }
+    // -1 when at is before the start of validity, 1 when after its end, 0 when inside.
+    int VerifyTimeValidity(std::chrono::system_clock::time_point at) const noexcept;
+    bool IsValidNow() const noexcept;
+
+    // Serial-number bytes, least significant first.
+    const std::string& SerialBytes() const noexcept { return serial_; }
+    // SerialToHex of SerialBytes().
+    std::string SerialText(bool grouping = true) const;
+
+    // Object identifier of the certificate's own signature algorithm ("1.2.643.7.1.1.3.2").
+    std::string SignatureAlgorithmOid() const;
+
+    // The store file (".pem", ".p12", ".pfx") that holds the certificate's key; the
+    // certificate itself comes from it or from its companion certificate file.
+    const std::filesystem::path& SourceFile() const noexcept { return file_; }
+
+    // Reads the private key from the key file. A protected key asks prompt for its password
+    // (what = the key file's name): a wrong password asks again with retry = true, a
+    // cancelled prompt gives kErrorCancelled. Without a prompt a protected key gives
+    // kNteSilentContext. A key that does not belong to this certificate gives
+    // kCryptENoKeyProperty; a missing or unreadable file kNteBadKeyset; a damaged key
+    // kNteBadKey.
+    KeyResult LoadPrivateKey(IKeyPasswordPrompt* prompt) const;
+
+private:
+    KeyResult LoadFromPem(IKeyPasswordPrompt* prompt) const;
+    KeyResult LoadFromPkcs12(IKeyPasswordPrompt* prompt) const;
+
+    X509Ptr cert_;
+    std::string der_;
+    std::string serial_;
+    std::chrono::system_clock::time_point notBefore_;
+    std::chrono::system_clock::time_point notAfter_;
+    std::filesystem::path file_;
+    bool pkcs12_ = false;
+};
+
+// A store file that was left out of the listing, and why (Russian text).
+struct StoreProblem {
+    std::filesystem::path file;
+    std::string reason;
+};
+
+// The opened store: its certificates read once, in store order.
+class CertStore {
+public:
+    // Reads the folder. Returns nothing when it does not exist, is not a folder or cannot be
+    // read (the store cannot be opened); an empty folder is an empty store.
+    static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder);
+    static std::unique_ptr<CertStore> OpenDefault() { return Open(DefaultCertStoreLocation()); }
+
+    const std::filesystem::path& Folder() const noexcept { return folder_; }
+    const std::vector<StoreCertificate>& Certificates() const noexcept { return certificates_; }
+    const std::vector<StoreProblem>& Problems() const noexcept { return problems_; }
+
+    // The first certificate in store order whose serial-number text (with or without
+    // grouping) equals text exactly (letter case and spaces count); nullptr when none does.
+    const StoreCertificate* FindFirstBySerialText(std::string_view text,
+                                                  bool grouping = true) const;
+
+private:
+    explicit CertStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    void ReadFile(const std::filesystem::path& file);
+
+    std::filesystem::path folder_;
+    std::vector<StoreCertificate> certificates_;
+    std::vector<StoreProblem> problems_;
+};
+
+}  // namespace korvalo

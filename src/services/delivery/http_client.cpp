@@ -1,0 +1,535 @@
+#include "services/delivery/http_client.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <optional>
+
+#include "core/text.h"
+#include "platform/net/curl_handles.h"
+
+namespace korvalo {
+
+namespace {
+
+// A header value as bytes on the wire: one byte per character when every character fits in
+// one (so bytes that arrived one per character go out as they came), the UTF-8 text
+// otherwise. CR, LF and NUL would end the line early and become blanks.
+std::string WireValue(const std::string& text) {
+    bool singleBytes = true;
+    ForEachChar(text, [&](char32_t c) { singleBytes = singleBytes && c <= 0xFF; });
+    std::string bytes = singleBytes ? LowBytes(text) : text;
+    std::replace_if(
+        bytes.begin(), bytes.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; },
+        ' ');
+    return bytes;
+}
+
+CurlSlist HeaderList(const std::vector<std::pair<std::string, std::string>>& headers) {
+    CurlSlist list;
+    for (const auto& [name, value] : headers) {
+        const std::string wire = WireValue(value);
+        // "Name:" would remove the header; "Name;" sends it with an empty value.
+        AppendCurlLine(list, wire.empty() ? name + ";" : name + ": " + wire);
+    }
+    // curl's own additions that would change the listed head.
+    AppendCurlLine(list, "Expect:");
+    AppendCurlLine(list, "Proxy-Connection:");
+    return list;
+}
+
+// The realm="..." of a challenge line, or "".
+std::string RealmOf(std::string_view line) {
+    const std::string lower = ToLowerAscii(line);
+    const std::size_t at = lower.find("realm=\"");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t begin = at + 7;
+    const std::size_t end = line.find('"', begin);
+    return std::string(line.substr(begin, end == std::string_view::npos ? end : end - begin));
+}
+
+// State of one POST, shared with the C callbacks.
+struct Transfer {
+    Transfer(IHttpClientEvents& e, const HttpClientOptions& o, CURL* c, std::string_view b)
+        : events(e), options(o), curl(c), body(b) {}
+
+    IHttpClientEvents& events;
+    const HttpClientOptions& options;
+    CURL* curl;
+    std::string_view body;
+    std::size_t bodySent = 0;  // where the next read of the body starts
+
+    std::int64_t readCount = 0;
+    std::int64_t reportedCount = 0;
+    bool reportedAny = false;
+    bool tooLarge = false;
+    bool cancelled = false;
+    bool timedOut = false;
+    curl_off_t lastDown = 0;
+    curl_off_t lastUp = 0;
+    std::chrono::steady_clock::time_point lastActivity;
+    std::string proxyRealm;
+    std::string serverRealm;
+    std::exception_ptr failure;  // a handler threw inside a callback
+
+    void StartAttempt() {
+        readCount = reportedCount = 0;
+        reportedAny = tooLarge = cancelled = timedOut = false;
+        bodySent = 0;
+        lastDown = lastUp = 0;
+        lastActivity = std::chrono::steady_clock::now();
+        proxyRealm.clear();
+        serverRealm.clear();
+    }
+
+    // Reports the bytes read so far; false when the handler wants the transfer stopped.
+    bool Report() {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+            length = -1;
+        reportedAny = true;
+        reportedCount = readCount;
+        bool abort = false;
+        events.NetHTTPClient1ReceiveData(length, readCount, abort);
+        return !abort;
+    }
+};
+
+// The request body is handed to libcurl block by block straight from the caller's buffer
+// (libcurl's own path for a body in memory is several times slower for large bodies).
+std::size_t OnReadBody(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::size_t n = std::min(size * count, t.body.size() - t.bodySent);
+    std::memcpy(buffer, t.body.data() + t.bodySent, n);
+    t.bodySent += n;
+    return n;
+}
+
+// Rewinds the body for a repeated request (authentication, redirects).
+int OnSeekBody(void* user, curl_off_t offset, int origin) {
+    auto& t = *static_cast<Transfer*>(user);
+    if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > t.body.size())
+        return CURL_SEEKFUNC_FAIL;
+    t.bodySent = static_cast<std::size_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
+std::size_t OnBody(char* /*data*/, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::size_t bytes = size * count;
+    if (t.failure)
+        return 0;
+    if (t.readCount + static_cast<std::int64_t>(bytes) > t.options.maxResponseBytes) {
+        t.tooLarge = true;
+        return 0;
+    }
+    t.readCount += static_cast<std::int64_t>(bytes);
+    if (!t.reportedAny || t.readCount - t.reportedCount >= t.options.progressStep) {
+        try {
+            if (!t.Report()) {
+                t.cancelled = true;
+                return 0;
+            }
+        } catch (...) {
+            t.failure = std::current_exception();
+            return 0;
+        }
+    }
+    return bytes;
+}
+
+// The response time-out: bytes must keep moving once the connection stands.
+int OnProgress(void* user, curl_off_t /*downTotal*/, curl_off_t downNow, curl_off_t /*upTotal*/,
+               curl_off_t upNow) {
+    auto& t = *static_cast<Transfer*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    curl_off_t connected = 0;
+    curl_easy_getinfo(t.curl, CURLINFO_PRETRANSFER_TIME_T, &connected);
+    if (connected == 0 || downNow != t.lastDown || upNow != t.lastUp) {
+        t.lastDown = downNow;
+        t.lastUp = upNow;
+        t.lastActivity = now;
+        return 0;
+    }
+    if (now - t.lastActivity >= t.options.responseTimeout) {
+        t.timedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::string_view line(data, size * count);
+    if (StartsWithNoCase(line, "Proxy-Authenticate:"))
+        t.proxyRealm = RealmOf(line);
+    else if (StartsWithNoCase(line, "WWW-Authenticate:"))
+        t.serverRealm = RealmOf(line);
+    return size * count;
+}
+
+int TransferIndex() {
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+int OnClientCertificate(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) {
+    auto* t = static_cast<Transfer*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TransferIndex()));
+    if (t != nullptr && !t->failure) {
+        try {
+            t->events.NetHTTPClient1NeedClientCertificate();
+        } catch (...) {
+            t->failure = std::current_exception();
+        }
+    }
+    return 0;  // no certificate: the handshake goes on without one
+}
+
+int OnServerCertificate(X509_STORE_CTX* store, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    if (t.failure)
+        return 0;
+    auto* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    ServerCertificateInfo info;
+    if (ssl != nullptr) {
+        info.protocolName = SSL_get_version(ssl);
+        const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl);
+        if (cipher == nullptr)
+            cipher = SSL_get_pending_cipher(ssl);
+        if (cipher != nullptr)
+            info.algorithmName = SSL_CIPHER_get_name(cipher);
+    }
+    bool accepted = false;
+    try {
+        t.events.NetHTTPClient1ValidateServerCertificate(info, accepted);
+    } catch (...) {
+        t.failure = std::current_exception();
+        accepted = false;
+    }
+    if (!accepted)
+        X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+    return accepted ? 1 : 0;
+}
+
+CURLcode OnSslContext(CURL* /*curl*/, void* sslContext, void* user) {
+    auto* ctx = static_cast<SSL_CTX*>(sslContext);
+    if (SSL_CTX_set_ex_data(ctx, TransferIndex(), user) != 1)
+        return CURLE_SSL_CONNECT_ERROR;
+    SSL_CTX_set_client_cert_cb(ctx, OnClientCertificate);
+    // The handler alone decides: the chain is not checked against any store.
+    SSL_CTX_set_cert_verify_callback(ctx, OnServerCertificate, user);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    return CURLE_OK;
+}
+
+template <typename T>
+bool Set(CURL* curl, CURLoption option, T value) {
+    return curl_easy_setopt(curl, option, value) == CURLE_OK;
+}
+
+// A bare IPv6 address needs brackets to be read as a host.
+std::string ProxyHost(const std::string& host) {
+    if (host.find(':') != std::string::npos && host.front() != '[' &&
+        host.find("://") == std::string::npos)
+        return "[" + host + "]";
+    return host;
+}
+
+bool Configure(CURL* curl, const HttpPostRequest& request, const CurlSlist& headers,
+               Transfer& transfer, const HttpClientOptions& options) {
+    bool ok =
+        Set(curl, CURLOPT_URL, request.url.c_str()) && Set(curl, CURLOPT_NOSIGNAL, 1L) &&
+        Set(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+        Set(curl, CURLOPT_PROTOCOLS_STR, "http,https") &&
+        Set(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+        Set(curl, CURLOPT_FOLLOWLOCATION, 1L) &&
+        Set(curl, CURLOPT_MAXREDIRS, options.maxRedirects) && Set(curl, CURLOPT_POST, 1L) &&
+        Set(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size())) &&
+        Set(curl, CURLOPT_READFUNCTION, OnReadBody) &&
+        Set(curl, CURLOPT_READDATA, static_cast<void*>(&transfer)) &&
+        Set(curl, CURLOPT_SEEKFUNCTION, OnSeekBody) &&
+        Set(curl, CURLOPT_SEEKDATA, static_cast<void*>(&transfer)) &&
+        Set(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024) &&
+        Set(curl, CURLOPT_HTTPHEADER, headers.get()) &&
+        Set(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+        Set(curl, CURLOPT_NOPROGRESS, 0L) && Set(curl, CURLOPT_XFERINFOFUNCTION, OnProgress) &&
+        Set(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&transfer)) &&
+        // The cookie store is on and empty: only the listed Cookie header starts out.
+        Set(curl, CURLOPT_COOKIEFILE, "") && Set(curl, CURLOPT_COOKIELIST, "ALL") &&
+        Set(curl, CURLOPT_SSL_VERIFYPEER, 0L) && Set(curl, CURLOPT_SSL_VERIFYHOST, 0L) &&
+        Set(curl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) &&
+        Set(curl, CURLOPT_SSL_CTX_DATA, static_cast<void*>(&transfer)) &&
+        Set(curl, CURLOPT_WRITEFUNCTION, OnBody) &&
+        Set(curl, CURLOPT_WRITEDATA, static_cast<void*>(&transfer)) &&
+        Set(curl, CURLOPT_HEADERFUNCTION, OnHeader) &&
+        Set(curl, CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
+    if (!ok)
+        return false;
+    const ProxyEndpoint& proxy = request.proxy;
+    if (proxy.host.empty())
+        return Set(curl, CURLOPT_PROXY, "");  // also ignores the proxy variables
+    ok = Set(curl, CURLOPT_PROXY, ProxyHost(proxy.host).c_str()) &&
+         Set(curl, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) &&
+         Set(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy.port)) &&
+         Set(curl, CURLOPT_NOPROXY, "") &&
+         Set(curl, CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
+    if (ok && (!proxy.userName.empty() || !proxy.password.empty())) {
+        ok = Set(curl, CURLOPT_PROXYUSERNAME, ToCp1251(proxy.userName).c_str()) &&
+             Set(curl, CURLOPT_PROXYPASSWORD, ToCp1251(proxy.password).c_str());
+    }
+    return ok;
+}
+
+bool SetCredentials(CURL* curl, AuthTarget target, const std::string& userName,
+                    const std::string& password, long offered, bool viaProxy) {
+    const auto methods = static_cast<unsigned long>(offered != 0 ? offered : CURLAUTH_ANY);
+    const std::string user = ToCp1251(userName);
+    const std::string pwd = ToCp1251(password);
+    if (target == AuthTarget::Proxy) {
+        return Set(curl, CURLOPT_PROXYUSERNAME, user.c_str()) &&
+               Set(curl, CURLOPT_PROXYPASSWORD, pwd.c_str()) &&
+               Set(curl, CURLOPT_PROXYAUTH, methods);
+    }
+    // Through a proxy the answer to a 401 is the proxy login the dialog asked for (some
+    // proxies, tinyproxy among them, answer wrong proxy credentials with 401): it goes to the
+    // proxy as well.
+    if (viaProxy && !(Set(curl, CURLOPT_PROXYUSERNAME, user.c_str()) &&
+                      Set(curl, CURLOPT_PROXYPASSWORD, pwd.c_str())))
+        return false;
+    return Set(curl, CURLOPT_USERNAME, user.c_str()) && Set(curl, CURLOPT_PASSWORD, pwd.c_str()) &&
+           Set(curl, CURLOPT_HTTPAUTH, methods);
+}
+
+// What one perform ended with.
+struct Outcome {
+    CURLcode code = CURLE_OK;
+    long status = 0;       // the last HTTP status
+    long connectCode = 0;  // the proxy's answer to CONNECT, 0 without a tunnel
+    long proxyAuth = 0;    // methods the proxy offered in a challenge
+    long serverAuth = 0;   // methods the server offered in a challenge
+    long connects = 0;     // connections made
+
+    bool TunnelRefused() const { return code != CURLE_OK && connectCode >= 300; }
+};
+
+Outcome Perform(CURL* curl) {
+    Outcome out;
+    out.code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
+    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &out.connectCode);
+    curl_easy_getinfo(curl, CURLINFO_PROXYAUTH_AVAIL, &out.proxyAuth);
+    curl_easy_getinfo(curl, CURLINFO_HTTPAUTH_AVAIL, &out.serverAuth);
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &out.connects);
+    return out;
+}
+
+std::string FailureText(const Outcome& outcome, const Transfer& transfer) {
+    if (transfer.tooLarge)
+        return WinHttpErrorText(12152, "Response body too large");
+    if (transfer.cancelled)
+        return WinHttpErrorText(12017, "Cancelled by the receive handler");
+    if (transfer.timedOut)
+        return WinHttpErrorText(12002, "No answer in time");
+    if (outcome.TunnelRefused())
+        return WinHttpErrorText(12029, "The proxy refused the tunnel");
+    if (outcome.code == CURLE_UNSUPPORTED_PROTOCOL && outcome.connects > 0) {
+        // Not the URL's scheme: an answer that is no HTTP, or a redirect to another scheme.
+        if (outcome.status >= 300 && outcome.status < 400)
+            return WinHttpErrorText(12156, curl_easy_strerror(outcome.code));
+        return WinHttpErrorText(12152, curl_easy_strerror(outcome.code));
+    }
+    return WinHttpErrorText(WinHttpErrorNumber(outcome.code), curl_easy_strerror(outcome.code));
+}
+
+}  // namespace
+
+int WinHttpErrorNumber(int curlCode) {
+    switch (static_cast<CURLcode>(curlCode)) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return 12002;
+        case CURLE_URL_MALFORMAT:
+            return 12005;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return 12006;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return 12007;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return 12017;
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_PROXY:
+            return 12029;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_HTTP3:
+            return 12152;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return 12156;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_USE_SSL_FAILED:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_SHUTDOWN_FAILED:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CLIENTCERT:
+            return 12175;
+        case CURLE_OUT_OF_MEMORY:
+        case CURLE_FAILED_INIT:
+            return 12004;
+        default:
+            return 12030;
+    }
+}
+
+std::string WinHttpErrorText(int winHttpNumber, std::string_view detail) {
+    const char* meaning = "Ошибка соединения";
+    switch (winHttpNumber) {
+        case 12002:
+            meaning = "Истекло время ожидания операции";
+            break;
+        case 12004:
+            meaning = "Внутренняя ошибка";
+            break;
+        case 12005:
+            meaning = "Недопустимый URL-адрес";
+            break;
+        case 12006:
+            meaning = "Неизвестная схема URL-адреса";
+            break;
+        case 12007:
+            meaning = "Не удается разрешить имя сервера";
+            break;
+        case 12017:
+            meaning = "Операция отменена";
+            break;
+        case 12029:
+            meaning = "Не удается установить соединение с сервером";
+            break;
+        case 12030:
+            meaning = "Соединение с сервером прервано";
+            break;
+        case 12032:
+            meaning = "Требуется повторная отправка запроса";
+            break;
+        case 12152:
+            meaning = "Недопустимый ответ сервера";
+            break;
+        case 12156:
+            meaning = "Ошибка перенаправления";
+            break;
+        case 12175:
+            meaning = "Ошибка защищенного канала";
+            break;
+        default:
+            break;
+    }
+    std::string text = std::to_string(winHttpNumber) + ": " + meaning;
+    if (!detail.empty()) {
+        text += " (";
+        text += detail;
+        text += ")";
+    }
+    return text;
+}
+
+void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events) const {
+    if (CurlGlobalInit() != CURLE_OK) {
+        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
+        return;
+    }
+    CurlEasy curl(curl_easy_init());
+    if (!curl) {
+        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
+        return;
+    }
+    Transfer transfer(events, options_, curl.get(), request.body);
+    const CurlSlist headers = HeaderList(request.headers);
+    if (!Configure(curl.get(), request, headers, transfer, options_)) {
+        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl rejected a setting"));
+        return;
+    }
+
+    bool retried = false;
+    for (;;) {
+        transfer.StartAttempt();
+        const Outcome outcome = Perform(curl.get());
+        if (transfer.failure)
+            std::rethrow_exception(transfer.failure);
+
+        // A challenge counts when its answer arrived, even if the proxy then cut the
+        // connection without reading the body (tinyproxy does).
+        std::optional<AuthTarget> challenge;
+        long challengeStatus = 0;
+        long offered = 0;
+        const bool tunnelRefused = outcome.TunnelRefused();
+        if (outcome.proxyAuth != 0 &&
+            (tunnelRefused ? outcome.connectCode : outcome.status) == 407) {
+            challenge = AuthTarget::Proxy;
+            challengeStatus = 407;
+            offered = outcome.proxyAuth;
+        } else if (outcome.serverAuth != 0 && !tunnelRefused && outcome.status == 401) {
+            challenge = AuthTarget::Server;
+            challengeStatus = 401;
+            offered = outcome.serverAuth;
+        }
+
+        if (challenge && !retried) {
+            std::string userName;
+            std::string password;
+            bool abort = false;
+            events.NetHTTPClient1AuthEvent(
+                *challenge,
+                *challenge == AuthTarget::Proxy ? transfer.proxyRealm : transfer.serverRealm,
+                request.url, userName, password, abort);
+            if (abort) {
+                events.NetHTTPClient1RequestCompleted(static_cast<int>(challengeStatus));
+                return;
+            }
+            // Only the methods offered: the retry then carries the credentials at once.
+            if (!SetCredentials(curl.get(), *challenge, userName, password, offered,
+                                !request.proxy.host.empty())) {
+                events.NetHTTPClient1RequestError(
+                    WinHttpErrorText(12004, "libcurl rejected the credentials"));
+                return;
+            }
+            retried = true;
+            continue;
+        }
+        if (challenge && tunnelRefused) {
+            // The tunnel was refused again with the credentials just given.
+            events.NetHTTPClient1RequestError(
+                WinHttpErrorText(12032, "Proxy authentication required"));
+            return;
+        }
+
+        if (!transfer.tooLarge && !transfer.cancelled &&
+            transfer.readCount > transfer.reportedCount) {
+            bool keepGoing = transfer.Report();
+            (void)keepGoing;  // the body is read already
+        }
+        if (outcome.code != CURLE_OK && !challenge)
+            events.NetHTTPClient1RequestError(FailureText(outcome, transfer));
+        else
+            events.NetHTTPClient1RequestCompleted(static_cast<int>(outcome.status));
+        return;
+    }
+}
+
+}  // namespace korvalo

@@ -1,0 +1,223 @@
+#include "services/delivery/upload.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "core/digest.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
+#include "platform/net/curl_handles.h"
+
+namespace korvalo {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+std::runtime_error FileError(const char* what, const std::string& fileName) {
+    return std::runtime_error(std::string(what) + " \"" + fileName + "\". " + std::strerror(errno));
+}
+
+void AppendPartHead(std::string& out, std::string_view boundary, std::string_view name) {
+    out += "--";
+    out += boundary;
+    out += kCrLf;
+    out += "Content-Disposition: form-data; name=\"";
+    out += name;
+    out += "\"";
+}
+
+void AppendPart(std::string& out, std::string_view boundary, std::string_view name,
+                std::string_view content) {
+    AppendPartHead(out, boundary, name);
+    out += kCrLf;
+    out += kCrLf;
+    out += content;
+    out += kCrLf;
+}
+
+// An echoed value as text. Values arrive one character per received byte and are decoded as
+// UTF-8 here; a value that holds a character above U+00FF is text already (a batch document's
+// "\u0418" escape, say) and is kept as it is instead of being cut to its low bytes.
+std::string EchoedValue(std::string_view value) {
+    bool bytes = true;
+    ForEachChar(value, [&](char32_t c) { bytes = bytes && c <= 0xFF; });
+    return bytes ? DecodeUtf8Bytes(value) : std::string(value);
+}
+
+std::string FileNameOnly(std::string_view path) {
+    return std::filesystem::path(std::string(path)).filename().string();
+}
+
+}  // namespace
+
+std::string UploadBoundary(Clock::time_point when) {
+    return Md5Hex(std::to_string(MillisecondsSinceLocalMidnight(when)));
+}
+
+std::string BuildMultipartHead(const std::vector<std::string>& paramList,
+                               std::string_view signature, std::string_view serverVersion,
+                               std::string_view fileName, std::string_view boundary) {
+    std::string head;
+    for (const std::string& line : paramList) {
+        const std::size_t eq = line.find('=');
+        const std::string_view name =
+            eq == std::string::npos ? std::string_view(line) : std::string_view(line).substr(0, eq);
+        if (name == "crpt_message")
+            continue;
+        const std::string_view value =
+            eq == std::string::npos ? std::string_view() : std::string_view(line).substr(eq + 1);
+        AppendPart(head, boundary, name, UrlEncodeForm(EchoedValue(value)));
+    }
+    AppendPart(head, boundary, "crpt_signature", signature);
+    AppendPart(head, boundary, "korvaloVersion", UrlEncodeForm(serverVersion));
+    AppendPartHead(head, boundary, "crpt_file");
+    head += "; filename=\"";
+    head += FileNameOnly(fileName);
+    head += "\"";
+    head += kCrLf;
+    head += "Content-Type: application/x-macbinary";
+    head += kCrLf;
+    head += kCrLf;
+    return head;
+}
+
+std::string MultipartTail(std::string_view boundary) {
+    std::string tail(kCrLf);
+    tail += "--";
+    tail += boundary;
+    tail += "--";
+    tail += kCrLf;
+    return tail;
+}
+
+UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
+                           std::string_view boundary) {
+    const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileError("Cannot open file", fileName);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throw FileError("Cannot open file", fileName);
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throw FileError("Cannot open file", fileName);
+    }
+    const std::string tail = MultipartTail(boundary);
+    const std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+
+    // One byte more than needed, so that the end of the file is seen without growing.
+    UploadBody body(head.size() + expected + tail.size() + 1);
+    body.Append(head);
+    // The file's bytes are read straight into the body, to the end of the file even when it
+    // grew meanwhile (or tells no size).
+    for (;;) {
+        if (body.Room() <= tail.size())
+            body.Reserve(tail.size() + (1 << 16));
+        const ssize_t n = ::read(fd.get(), body.Tail(), body.Room() - tail.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw FileError("Cannot read file", fileName);
+        if (n == 0)
+            break;
+        body.Commit(static_cast<std::size_t>(n));
+    }
+    body.Append(tail);
+    return body;
+}
+
+HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie,
+                         std::string_view boundary) {
+    HeaderList headers{
+        {"User-Agent", userAgent},
+        {"Accept", "*/*"},
+        {"Accept-Language", "ru-RU,ru;q=0.9,en;q=0.8"},
+        {"Accept-Charset", "utf-8;q=0.7,*;q=0.3"},
+    };
+    if (!cookie.empty())
+        headers.emplace_back("Cookie", cookie);
+    headers.emplace_back("Connection", "Keep-Alive");
+    headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + std::string(boundary));
+    return headers;
+}
+
+std::pair<std::string, std::string> UrlHostAndPort(const std::string& url) {
+    CurlUrl handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return {};
+    auto part = [&](CURLUPart which) {
+        char* text = nullptr;
+        if (curl_url_get(handle.get(), which, &text, 0) != CURLUE_OK || text == nullptr)
+            return std::string();
+        const CurlText owned(text);
+        return std::string(text);
+    };
+    return {part(CURLUPART_HOST), part(CURLUPART_PORT)};
+}
+
+std::string UploadRecord(const std::string& url, const HeaderList& headers, std::size_t bodySize,
+                         std::string_view head, Clock::time_point when) {
+    const auto [host, port] = UrlHostAndPort(url);
+    std::string record = "*--* " + TimeStamp(when) + "\r\n";
+    record += "POST " + url + " HTTP/1.1\r\n";
+    record += "Host: " + host + ":" + port + "\r\n";
+    for (const auto& [name, value] : headers)
+        record += name + ": " + value + "\r\n";
+    record += "Content-Length: " + std::to_string(bodySize) + "\r\n\r\n";
+    record += head;
+    record += kCrLf;
+    return record;
+}
+
+TSignatureUploader::TSignatureUploader(ILogSink& log, SettingsStore& settings,
+                                       ProtocolFileGetter protocolFile, std::string serverVersion,
+                                       IHttpClientEvents& handlers, HttpClientOptions options)
+    : log_(log),
+      settings_(settings),
+      protocolFile_(std::move(protocolFile)),
+      serverVersion_(std::move(serverVersion)),
+      handlers_(handlers),
+      options_(options) {}
+
+void TSignatureUploader::UploadSignature(const UploadJob& job) {
+    const std::string boundary = UploadBoundary();
+    const std::string head =
+        BuildMultipartHead(job.paramList, job.signature, serverVersion_, job.fileName, boundary);
+    const UploadBody body = BuildUploadBody(head, job.fileName, boundary);
+
+    const Settings settings = settings_.Snapshot();
+    HttpPostRequest request;
+    request.url = job.url;
+    request.headers = UploadHeaders(job.userAgent, job.cookie, boundary);
+    request.body = body.View();
+    request.proxy.host = settings.proxyAddress;
+    request.proxy.port = settings.proxyPort;
+    request.proxy.userName = settings.userName;
+    request.proxy.password = settings.userPwd;
+
+    log_.PrintInfo(LogLine("CS1: начата отправка данных на сервер"));
+    THttpClient(options_).Post(request, handlers_);
+
+    if (settings_.Snapshot().debug && protocolFile_) {
+        if (const std::shared_ptr<TMyFile> file = protocolFile_())
+            file->WriteRecord(UploadRecord(job.url, request.headers, body.size(), head));
+    }
+}
+
+TDelivery::TDelivery(DeliveryServices services)
+    : outcome_(services.log, services.settings, services.notifier, services.credentials,
+               services.stage, std::move(services.settingsPath),
+               std::move(services.unloadAvCryptMail)),
+      uploader_(services.log, services.settings, std::move(services.protocolFile),
+                std::move(services.serverVersion), outcome_, services.client) {}
+
+}  // namespace korvalo

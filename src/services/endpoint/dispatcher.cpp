@@ -1,0 +1,338 @@
+#include "services/endpoint/dispatcher.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+
+#include "core/text.h"
+#include "core/timestamp.h"
+#include "services/endpoint/answer_pages.h"
+#include "services/endpoint/form_params.h"
+#include "services/endpoint/job_document.h"
+#include "state/log/log_lines.h"
+#include "state/log/log_model.h"
+#include "state/log/protocol_records.h"
+
+namespace korvalo {
+
+namespace {
+
+bool IsJsonRequest(const HttpRequestInfo& request) {
+    return EqualsNoCase(request.contentType, "application/json");
+}
+
+void WriteFileBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("Cannot create file " + path);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("Cannot write file " + path);
+}
+
+// Writes the head of a direct answer: the status line, the header lines, the CORS lines and
+// the empty line.
+void WriteDirectHead(HttpResponseInfo& response, std::string_view statusLine,
+                     const std::vector<std::string>& headerLines) {
+    response.WriteRawLine(statusLine);
+    for (const std::string& line : headerLines)
+        response.WriteRawLine(line);
+    for (const auto& [name, value] : kCorsHeaders)
+        response.WriteRawLine(std::string(name) + ": " + std::string(value));
+    response.WriteRawLine("");
+    response.headWritten = true;
+}
+
+}  // namespace
+
+std::string WrapSignature(std::string_view text) {
+    if (text.find("\r\n") != std::string_view::npos)
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + text.size() / 32 + 2);
+    std::size_t inLine = 0;
+    ForEachChar(text, [&](char32_t c) {
+        AppendUtf8(out, c);
+        if (++inLine == 64) {
+            out += "\r\n";
+            inLine = 0;
+        }
+    });
+    if (inLine > 0)
+        out += "\r\n";
+    return out;
+}
+
+std::string TempFileName(const std::string& folder, std::string_view extension) {
+    return folder + TempFileStem() + std::string(extension);
+}
+
+// One request on its way through the dispatcher.
+struct RequestDispatcher::Request {
+    const HttpRequestInfo& request;
+    HttpResponseInfo& response;
+    RequestFields fields;               // this request's own copy
+    Settings settings;                  // as they were when the request arrived
+    std::shared_ptr<TMyFile> protocol;  // present when debug records are written
+
+    SigningOptions Options() const {
+        SigningOptions options;
+        options.certificateNum = fields.certificateNum;
+        options.maxFileUpload = fields.maxFileUpload;
+        options.useIdCard = fields.useIdCard;
+        options.debug = settings.debug;
+        options.avCrypt = settings.avCrypt;
+        options.hashAlgOID = settings.hashAlgOID;
+        return options;
+    }
+};
+
+// Owns the closed gate and opens it again however the procedure ends.
+class RequestDispatcher::GateHolder {
+public:
+    explicit GateHolder(std::atomic<bool>& gate) : gate_(gate) {}
+    ~GateHolder() { gate_.store(true); }
+    GateHolder(const GateHolder&) = delete;
+    GateHolder& operator=(const GateHolder&) = delete;
+
+private:
+    std::atomic<bool>& gate_;
+};
+
+RequestDispatcher::RequestDispatcher(DispatcherServices services)
+    : services_(std::move(services)) {}
+
+RequestFields RequestDispatcher::Fields() const {
+    std::lock_guard lock(fieldsMutex_);
+    return fields_;
+}
+
+bool RequestDispatcher::ClaimGate() {
+    bool open = true;
+    return enableSign_.compare_exchange_strong(open, false);
+}
+
+void RequestDispatcher::Publish(const RequestFields& fields) {
+    std::lock_guard lock(fieldsMutex_);
+    fields_ = fields;
+}
+
+void RequestDispatcher::IdHTTPServer1Connect(ConnectionContext&) {
+    EnforceLogLimit(services_.log);
+}
+
+void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRequestInfo& request,
+                                                HttpResponseInfo& response) {
+    Request r{request, response, Fields(), services_.settings ? services_.settings() : Settings{},
+              nullptr};
+    r.fields.sUserAgent = ThroughCp1251(request.userAgent);
+    // The signature and the file to upload are what this request makes itself: a request
+    // that signs nothing (a login request, the companion mode, a failing dialog) must never
+    // send the signature or the file of an earlier request, possibly to another service.
+    r.fields.signature.clear();
+    r.fields.fileName.clear();
+    if (!enableSign_.load()) {
+        BusyAnswer(r);
+        return;
+    }
+    try {
+        if (r.settings.debug && services_.protocolFile)
+            r.protocol = services_.protocolFile();
+        if (r.protocol) {
+            r.protocol->WriteRecord(
+                RequestRecord(request.requestLine, request.headerLines, request.params));
+        }
+        if (request.method == "POST")
+            services_.log.PrintInfo(loglines::PostAdmitted(request.contentLength));
+        r.fields.signMultipleFile = IsJsonRequest(request);
+        if (r.fields.signMultipleFile)
+            BatchPath(r);
+        else
+            FormPath(r);
+    } catch (const std::exception&) {
+        services_.log.PrintInfo(loglines::ExceptOnCommandGet());
+    }
+}
+
+void RequestDispatcher::BusyAnswer(Request& r) {
+    services_.log.PrintInfo(loglines::AlreadyExists());
+    r.fields.signMultipleFile = IsJsonRequest(r.request);
+    HttpResponseInfo& response = r.response;
+    response.status = 499;
+    response.location = r.request.referer;
+    response.server = ServerHeader(services_.version);
+    response.contentType = "text/html; charset=utf-8";
+    response.body =
+        r.fields.signMultipleFile ? std::string(kBusyJsonBody) : BusyPage(services_.version);
+    WriteDirectHead(response, "HTTP/1.1 499 Client Closed Request", {});
+}
+
+void RequestDispatcher::FormPath(Request& r) {
+    HttpResponseInfo& response = r.response;
+    if (!ParseFormParams(r.request.params, r.fields)) {
+        services_.log.PrintInfo(loglines::MissingParameters());
+        response.status = 301;
+        response.location = r.request.referer;
+        response.server = ServerHeader(services_.version);
+        response.contentType = "text/html";
+        response.charSet = "windows-1251";
+        response.body = std::string(kMissingParamsBody);
+        return;
+    }
+    if (!ClaimGate()) {
+        BusyAnswer(r);
+        return;
+    }
+    {
+        GateHolder gate(enableSign_);
+        Publish(r.fields);
+        RequestFields& f = r.fields;
+        const SigningOptions options = r.Options();
+        std::optional<int> code;
+        try {
+            if (!f.crpt_message.empty() || !f.crpt_login.empty()) {
+                if (r.settings.debug)
+                    services_.log.PrintInfo(loglines::MessageSigning());
+                const std::string folder = EnsureTempFolder();
+                if (r.settings.debug)
+                    services_.log.PrintInfo(loglines::TempFolder(folder));
+                f.fileName = TempFileName(folder, ".htm");
+                WriteFileBytes(f.fileName, f.crpt_login.empty() ? ToCp1251(f.crpt_message) : "");
+                if (f.crpt_login.empty() && !r.settings.signatureKZ) {
+                    code = services_.dialogs.ShowSignMsgDialog(options, f.fileName, f.signature,
+                                                               f.noShow != "true");
+                }
+            } else if (!r.settings.signatureKZ) {
+                code = services_.dialogs.ShowSignFileDialog(options, f.fileName, f.signature, 2);
+            }
+        } catch (const std::exception&) {
+            // Goes on as if the dialog had returned: the upload runs with the current file
+            // and signature.
+        }
+        if (code == kResultWindowClosed) {
+            Publish(f);
+            return;
+        }
+        if (code == kResultClosed) {
+            Publish(f);
+            Redirect(r);
+            return;
+        }
+        if (f.useIdCard == 0)
+            f.signature = WrapSignature(f.signature);
+        Publish(f);
+    }
+    UploadAndAnswer(r);
+}
+
+void RequestDispatcher::BatchPath(Request& r) {
+    HttpResponseInfo& response = r.response;
+    std::optional<TJobDocument> document =
+        ParseJobDocument(FromBytesAsciiOnly(r.request.body), r.fields);
+    if (!document)
+        throw std::runtime_error("the body is not a batch document");
+    if (!document->jobs) {
+        response.status = 200;
+        response.location = r.request.referer;
+        response.server = ServerHeader(services_.version);
+        return;
+    }
+    if (r.settings.debug)
+        services_.log.PrintInfo(loglines::ParsingParameters());
+    if (!ClaimGate()) {
+        BusyAnswer(r);
+        return;
+    }
+    int code = 0;
+    {
+        GateHolder gate(enableSign_);
+        Publish(r.fields);
+        RequestFields& f = r.fields;
+        TJobList& jobs = *document->jobs;
+        if (f.useIdCard != 0)
+            code = services_.idCard.SignMultipleFile(jobs);
+        else
+            code = services_.dialogs.ShowSignFilesDialog(r.Options(), jobs, f.certificateNum);
+        if (code == kResultWindowClosed)
+            return;
+        if (code == kResultSigned) {
+            const std::string answer = BatchAnswerJson(f, jobs);
+            f.paramList = std::move(document->pairs);
+            f.signature = "json";
+            f.fileName = TempFileName(EnsureTempFolder(), ".txt");
+            WriteFileBytes(f.fileName, answer);
+            Publish(f);
+        }
+    }
+    document.reset();
+    if (code == kResultSigned) {
+        UploadAndAnswer(r);
+        return;
+    }
+    response.status = 499;
+    response.location = r.request.referer;
+    response.server = ServerHeader(services_.version);
+    response.contentType = "text/html; charset=utf-8";
+    response.body = std::string(kBatchCancelledBody);
+    WriteDirectHead(response, "HTTP/1.1 499 Client Closed Request", {});
+}
+
+void RequestDispatcher::UploadAndAnswer(Request& r) {
+    const RequestFields& f = r.fields;
+    services_.stage.store(1);
+    services_.uploader.UploadSignature(UploadJob{f.urlToAnswer, f.signature, f.fileName,
+                                                 f.paramList, f.sUserAgent, f.crpt_cookie});
+    HttpResponseInfo& response = r.response;
+    response.contentType = "text/html";
+    response.charSet = "windows-1251";
+    response.body = RedirectPage(f.urlToRedirect);
+    const std::string server = ServerHeader(services_.version);
+    WriteDirectHead(response, "HTTP/1.1 200 OK", {"Server: " + server});
+    if (r.protocol) {
+        std::vector<std::string> head = {"HTTP/1.1 200 OK", "Server: " + server};
+        for (const auto& [name, value] : kCorsHeaders)
+            head.push_back(std::string(name) + "=" + std::string(value));
+        r.protocol->WriteRecord(AnswerRecord(head, response.body));
+    }
+}
+
+void RequestDispatcher::Redirect(Request& r) {
+    SendRedirectPage(r.response, r.fields.urlToRedirect,
+                     RedirectServices{services_.log, services_.notifier, r.protocol,
+                                      r.settings.debug, services_.version});
+}
+
+std::string RequestDispatcher::EnsureTempFolder() const {
+    const std::string& folder = services_.tempFolder;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw std::runtime_error("Cannot create folder " + folder + ": " + std::strerror(errno));
+    }
+    return folder;
+}
+
+void RequestDispatcher::IdHTTPServer1CommandOther(ConnectionContext&,
+                                                  const HttpRequestInfo& request,
+                                                  HttpResponseInfo& response) {
+    services_.log.PrintInfo(loglines::CommandOther());
+    response.status = 200;
+    response.server = ServerHeader(services_.version);
+    response.location = request.referer;
+    for (const auto& [name, value] : kCorsHeaders)
+        response.extraHeaders.emplace_back(name, value);
+}
+
+void RequestDispatcher::IdHTTPServer1CommandError(ConnectionContext&, const HttpRequestInfo&,
+                                                  const std::string& message, HttpResponseInfo&) {
+    services_.log.PrintInfo(loglines::HandlerError(message));
+}
+
+void RequestDispatcher::IdHTTPServer1Exception(ConnectionContext&, const std::string& message) {
+    services_.log.PrintInfo(loglines::ConnectionException(message));
+}
+
+}  // namespace korvalo

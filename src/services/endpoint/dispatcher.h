@@ -1,0 +1,98 @@
+#pragma once
+// The request dispatcher of the local endpoint: admits one signing procedure at a time, tells
+// batch requests from form requests, runs the dialog or engine, uploads the result and answers
+// the browser.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/log_sink.h"
+#include "core/paths.h"
+#include "core/services.h"
+#include "core/user_interface.h"
+#include "core/version.h"
+#include "services/endpoint/http_types.h"
+#include "services/endpoint/request_fields.h"
+#include "state/log/myfile.h"
+#include "state/settings/settings.h"
+
+namespace korvalo {
+
+// Everything the dispatcher works with. The references must outlive the dispatcher.
+struct DispatcherServices {
+    ILogSink& log;
+    // The settings now; called once per request (settings may be reloaded at any time).
+    std::function<Settings()> settings;
+    // The protocol file, or nullptr while there is none (it is created after the endpoint
+    // opens, and only in debug mode).
+    std::function<std::shared_ptr<TMyFile>()> protocolFile;
+    ISigningDialogs& dialogs;
+    INotifier& notifier;  // the tray balloon
+    IIdCardBatchSigner& idCard;
+    ISignatureUploader& uploader;
+    // Set to 1 right before each upload; the upload's outcome handling sets it back.
+    std::atomic<int>& stage;
+    // Folder of the temporary files, with a trailing "/"; created (one level) when missing.
+    std::string tempFolder = KorvaloTempFolder();
+    // Version text for the Server header and the busy page.
+    std::string version = GetProgramVersion();
+};
+
+// The signature in lines of 64 characters, each ended by CR LF (the last one holding the
+// rest); a text that already holds CR LF is returned unchanged, an empty text stays empty.
+std::string WrapSignature(std::string_view text);
+
+// Temporary file name: folder, local date and time as TempFileStem, extension.
+std::string TempFileName(const std::string& folder, std::string_view extension);
+
+// The handlers of the endpoint.
+//
+// The busy gate admits one procedure: a request tests it first (a closed gate gives the busy
+// answer), parses into its own copy of the request fields, and claims the gate with one atomic
+// step right before its dialog or engine; a request that loses the claim gets the busy answer.
+// Once it owns the gate its fields become the persistent ones (which the next request starts
+// from); its upload and answer use its own copy, so requests that start after the gate has
+// reopened cannot change them. Requests that never close the gate (missing addresses, a batch
+// document without jobs, busy answers, other methods) leave the persistent fields as they are.
+class RequestDispatcher : public IHttpHandlers {
+public:
+    explicit RequestDispatcher(DispatcherServices services);
+
+    void IdHTTPServer1Connect(ConnectionContext& context) override;
+    void IdHTTPServer1CommandGet(ConnectionContext& context, const HttpRequestInfo& request,
+                                 HttpResponseInfo& response) override;
+    void IdHTTPServer1CommandOther(ConnectionContext& context, const HttpRequestInfo& request,
+                                   HttpResponseInfo& response) override;
+    void IdHTTPServer1CommandError(ConnectionContext& context, const HttpRequestInfo& request,
+                                   const std::string& message, HttpResponseInfo& response) override;
+    void IdHTTPServer1Exception(ConnectionContext& context, const std::string& message) override;
+
+    // enableSign: true while no signing procedure runs.
+    bool SignEnabled() const { return enableSign_.load(); }
+    // The persistent request fields.
+    RequestFields Fields() const;
+
+private:
+    struct Request;
+    class GateHolder;
+
+    bool ClaimGate();
+    void Publish(const RequestFields& fields);
+    void BusyAnswer(Request& r);
+    void FormPath(Request& r);
+    void BatchPath(Request& r);
+    void UploadAndAnswer(Request& r);
+    void Redirect(Request& r);
+    std::string EnsureTempFolder() const;
+
+    DispatcherServices services_;
+    std::atomic<bool> enableSign_{true};
+    mutable std::mutex fieldsMutex_;
+    RequestFields fields_;
+};
+
+}  // namespace korvalo

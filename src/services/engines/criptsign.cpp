@@ -1,0 +1,307 @@
+#include "services/engines/criptsign.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "core/base64.h"
+#include "core/text.h"
+#include "core/timestamp.h"
+#include "core/unique_fd.h"
+#include "platform/crypto/crypt_message.h"
+
+namespace korvalo {
+
+namespace {
+
+constexpr char kTextStoreUnavailable[] = "Не удалось подключиться к хранилищу сертификатов.";
+constexpr char kTextNotFound[] = "Cертификат не найден.";  // the first letter is Latin C
+constexpr char kTextNoCountry[] = "Не определена страна издателя";
+constexpr char kTextNoData[] = "Нет данных для подписи.";
+constexpr char kTextNoAvest[] = "Ошибка подписи Avest. Библиотека AvCryptMail не подключена.";
+
+// Hash algorithms by the issuer's country and the certificate's own signature algorithm.
+constexpr char kGost2012Sign256[] = "1.2.643.7.1.1.3.2";
+constexpr char kGost2012Sign512[] = "1.2.643.7.1.1.3.3";
+constexpr char kGost2012Hash256[] = "1.2.643.7.1.1.2.2";
+constexpr char kGost2012Hash512[] = "1.2.643.7.1.1.2.3";
+constexpr char kGost94Hash[] = "1.2.643.2.2.9";
+constexpr char kBeltHash[] = "1.3.6.1.4.1.12656.1.42";
+
+std::string OpenFailure(const std::string& file, std::uint32_t code) {
+    return "Не удается открыть файл \"" + file + "\". " + CryptErrorText(code);
+}
+
+// Reads the whole file, refusing files above the limit before reading anything.
+// Returns an empty text on success, else the failure text.
+std::string ReadFileToSign(const std::string& file, std::string& data) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return OpenFailure(file, ErrorCodeFromErrno(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return OpenFailure(file, ErrorCodeFromErrno(errno));
+    if (S_ISDIR(st.st_mode))
+        return OpenFailure(file, kErrorAccessDenied);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const auto tooLarge = [](std::uint64_t n) {
+        return "Размер файла (" + std::to_string(n) + ") превышает допустимый (" +
+               std::to_string(TSign::kMaxFileSize) + ").";
+    };
+    if (size > TSign::kMaxFileSize)
+        return tooLarge(size);
+    try {
+        data.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return CryptErrorText(kErrorNotEnoughMemory);
+    }
+    const auto readFailure = [&](int err) {
+        data.clear();
+        return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(ErrorCodeFromErrno(err));
+    };
+    // Reads into buffer up to its end or the end of the file; -1 on a read error.
+    const auto readInto = [&](char* buffer, std::size_t capacity) -> ssize_t {
+        std::size_t got = 0;
+        while (got < capacity) {
+            const ssize_t n = ::read(fd.get(), buffer + got, capacity - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return -1;
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        return static_cast<ssize_t>(got);
+    };
+    const ssize_t got = readInto(data.data(), data.size());
+    if (got < 0)
+        return readFailure(errno);
+    data.resize(static_cast<std::size_t>(got));
+    if (data.size() < size)
+        return {};  // the file shrank since it was measured
+    // The file may have grown since it was measured: read on, within the limit. A small
+    // probe first, so the usual case never reallocates the whole buffer.
+    std::string tail(65536, '\0');
+    for (;;) {
+        const ssize_t more = readInto(tail.data(), tail.size());
+        if (more < 0)
+            return readFailure(errno);
+        if (more == 0)
+            break;
+        if (data.size() + static_cast<std::size_t>(more) > TSign::kMaxFileSize)
+            return tooLarge(data.size() + static_cast<std::size_t>(more));
+        data.append(tail, 0, static_cast<std::size_t>(more));
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string& issuerCountry,
+                                const std::string& certSignatureOid) {
+    if (!hashAlgOID.empty())
+        return hashAlgOID;
+    const std::string code = ToUpperAscii(issuerCountry.substr(0, 2));
+    if (code == "RU") {
+        if (certSignatureOid == kGost2012Sign256)
+            return kGost2012Hash256;
+        if (certSignatureOid == kGost2012Sign512)
+            return kGost2012Hash512;
+        return kGost94Hash;
+    }
+    if (code == "BY")
+        return kBeltHash;
+    return {};
+}
+
+// The private key and digest of one Sign call, kept across the jobs of a batch.
+struct TSign::SigningKey {
+    EvpPkeyPtr key;
+    const EVP_MD* checkedMd = nullptr;  // the digest the key has accepted
+};
+
+TSign::TSign(const TSignContext& context, std::string FN, std::string SerialNum)
+    : FFName(std::move(FN)), FSerialNum(std::move(SerialNum)), FContext(context) {}
+
+TSign::TSign(const TSignContext& context, TJobList& ListSign, std::string SerialNum,
+             const std::string& /*password*/)
+    : FSerialNum(std::move(SerialNum)), FListSign(&ListSign), FContext(context) {}
+
+TSign::~TSign() = default;
+
+std::string TSign::SerialToHex(std::string_view serialBytes, bool grouping) {
+    return korvalo::SerialToHex(serialBytes, grouping);
+}
+
+void TSign::Fail(const std::string& text) {
+    FMessage = text;
+    Log(TimeStamp() + " " + text);
+}
+
+bool TSign::Sign() {
+    FKey.reset();
+    std::unique_ptr<CertStore> store;
+    try {
+        store = CertStore::Open(FContext.storeLocation);
+    } catch (const std::exception&) {
+        store.reset();
+    }
+    if (!store) {
+        FMessage = kTextStoreUnavailable;
+        return false;
+    }
+    const StoreCertificate* cert = store->FindFirstBySerialText(FSerialNum, true);
+    if (cert == nullptr) {
+        FMessage = kTextNotFound;
+        return false;
+    }
+    bool result = false;
+    try {
+        result = FListSign != nullptr ? SignList(*cert) : SignFile(*cert);
+    } catch (const std::bad_alloc&) {
+        Fail(CryptErrorText(kErrorNotEnoughMemory));
+        result = false;
+    } catch (const std::exception& e) {
+        Fail(e.what());
+        result = false;
+    }
+    FKey.reset();
+    return result;
+}
+
+bool TSign::SignList(const StoreCertificate& cert) {
+    // Each attempt answers for the whole list: results of an earlier attempt (another
+    // certificate, a job that failed then) must not stay beside this one's.
+    for (TRecordSign& job : *FListSign) {
+        job.sign.clear();
+        job.error.clear();
+    }
+    if (FContext.options.avCrypt) {
+        if (FContext.avest == nullptr) {
+            Fail(kTextNoAvest);
+            return false;
+        }
+        std::string avMessage;
+        try {
+            const bool ok =
+                FContext.avest->SignJobs(cert, cert.SerialText(false), *FListSign, avMessage);
+            FMessage = avMessage;
+            return ok;
+        } catch (const std::exception& e) {
+            // The Avest signer has logged the text; the dialog shows it.
+            FMessage = e.what();
+            return false;
+        }
+    }
+    // The Avest signer answers an empty list with success; the store path with failure and no
+    // text.
+    if (FListSign->empty())
+        return false;
+    bool result = false;
+    for (TRecordSign& job : *FListSign) {
+        result = true;
+        if (SignStream(cert, job.pData)) {
+            job.sign = FSignature;
+        } else {
+            job.error = FMessage;
+            result = false;
+            break;
+        }
+    }
+    return result;
+}
+
+bool TSign::SignFile(const StoreCertificate& cert) {
+    std::string data;
+    if (std::string failure = ReadFileToSign(FFName, data); !failure.empty()) {
+        Fail(failure);
+        return false;
+    }
+    return SignStream(cert, data);
+}
+
+bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
+    try {
+        const std::string country = ThroughCp1251(cert.IssuerPart(kOidCountry));
+        if (FContext.options.debug)
+            Log("issuerCountry: \"" + country + "\"");
+        if (data.empty()) {
+            Fail(kTextNoData);
+            return false;
+        }
+        if (FContext.options.avCrypt) {
+            if (FContext.avest == nullptr)
+                throw std::runtime_error(kTextNoAvest);
+            std::string signature;
+            std::string avMessage;
+            if (FContext.avest->SignBuffer(cert, cert.SerialText(false), data, signature,
+                                           avMessage)) {
+                FSignature = std::move(signature);
+                return true;
+            }
+            FMessage = avMessage;
+            return false;
+        }
+        return SignStreamCms(cert, country, data);
+    } catch (const std::bad_alloc&) {
+        Fail(CryptErrorText(kErrorNotEnoughMemory));
+        return false;
+    } catch (const std::exception& e) {
+        Fail(e.what());
+        return false;
+    }
+}
+
+bool TSign::SignStreamCms(const StoreCertificate& cert, const std::string& country,
+                          std::string_view data) {
+    Log(LogLine("выработка подписи начата"));
+    const std::string hashOid =
+        ChooseHashAlgorithm(FContext.options.hashAlgOID, country, cert.SignatureAlgorithmOid());
+    if (hashOid.empty()) {
+        Fail(kTextNoCountry);
+        return false;
+    }
+    // What the platform's signing call does before it makes the signature: find the hash
+    // algorithm, open the key (asking for its password), and check that they go together.
+    // A cancelled password prompt ends quietly.
+    const auto refuse = [this](std::uint32_t code) {
+        if (code != kErrorCancelled)
+            Fail(CryptErrorText(code));
+        return false;
+    };
+    const EVP_MD* md = FindDigestByOid(hashOid);
+    if (md == nullptr)
+        return refuse(kNteBadAlgId);
+    if (!FKey) {
+        KeyResult loaded = cert.LoadPrivateKey(FContext.passwordPrompt);
+        if (!loaded.key)
+            return refuse(loaded.error);
+        FKey = std::make_unique<SigningKey>();
+        FKey->key = std::move(loaded.key);
+    }
+    const DetachedCmsSigner signer(cert.Handle(), FKey->key.get(), md);
+    if (FKey->checkedMd != md) {
+        if (const std::uint32_t code = signer.CheckDigest(); code != 0)
+            return refuse(code);
+        FKey->checkedMd = md;
+    }
+    std::string der;
+    CmsSignStage stage = CmsSignStage::Signing;
+    if (const std::uint32_t code = signer.Sign(data, der, stage); code != 0) {
+        if (stage == CmsSignStage::Signing)
+            return refuse(code);
+        Fail("Ошибка при подписи: " + std::to_string(code));
+        return false;
+    }
+    Log(TimeStamp() + " подпись выработана");
+    FSignature = Base64EncodeLines64(der);
+    return true;
+}
+
+}  // namespace korvalo

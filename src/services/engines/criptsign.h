@@ -1,0 +1,105 @@
+#pragma once
+// TSign, the system-store signature engine: signs a file (single mode) or every job of a job
+// list (batch mode) with a certificate of the personal store "MY", as a detached CMS
+// signature in base64, or through the Avest signer when avCrypt is on.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/log_sink.h"
+#include "core/record_sign.h"
+#include "core/user_interface.h"
+#include "platform/crypto/cert_store.h"
+
+namespace korvalo {
+
+// The Avest message signer as TSign calls it: TAvSign implements it, or an adapter wraps it.
+// serialText is the certificate's serial-number text without grouping (SerialToHex(bytes,
+// false)); cert is the certificate TSign found in the store.
+class IAvestSigner {
+public:
+    virtual ~IAvestSigner() = default;
+    // Signs one buffer. True: signature holds base64 in 64-character lines ended by CR LF.
+    // False: message holds the failure text. A broken run throws std::exception whose text
+    // begins "Ошибка подписи Avest. " (the signer has logged it).
+    virtual bool SignBuffer(const StoreCertificate& cert, const std::string& serialText,
+                            std::string_view data, std::string& signature,
+                            std::string& message) = 0;
+    // Signs every job in list order into its sign field (never error). True when all were
+    // signed (an empty list too); false with message set otherwise. Throws as SignBuffer.
+    virtual bool SignJobs(const StoreCertificate& cert, const std::string& serialText,
+                          TJobList& jobs, std::string& message) = 0;
+};
+
+// What a TSign needs besides its file or job list and the serial text.
+struct TSignContext {
+    ILogSink& log;           // activity log (PrintInfo)
+    SigningOptions options;  // debug, avCrypt and hashAlgOID are read
+    std::filesystem::path storeLocation = DefaultCertStoreLocation();  // the "MY" store
+    IKeyPasswordPrompt* passwordPrompt = nullptr;  // asks for protected keys' passwords
+    IAvestSigner* avest = nullptr;                 // used when options.avCrypt is on
+};
+
+// The hash algorithm TSign signs with: hashAlgOID when it is not empty; otherwise by the
+// first two letters of the issuer's country (any case) and, for RU, the certificate's own
+// signature algorithm: RU 1.2.643.7.1.1.3.2 -> 1.2.643.7.1.1.2.2, RU 1.2.643.7.1.1.3.3 ->
+// 1.2.643.7.1.1.2.3, RU otherwise -> 1.2.643.2.2.9, BY -> 1.3.6.1.4.1.12656.1.42. Empty when
+// the country is neither (the "Не определена страна издателя" case).
+std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string& issuerCountry,
+                                const std::string& certSignatureOid);
+
+// One engine per signing attempt: construct, call Sign once, read Signature or message.
+class TSign {
+public:
+    // Create(FN, SerialNum): single mode, signs the whole content of the file FN.
+    TSign(const TSignContext& context, std::string FN, std::string SerialNum);
+    // Create(ListSign, SerialNum, password): batch mode over ListSign (not owned; it must
+    // outlive the engine); password is accepted and not used.
+    TSign(const TSignContext& context, TJobList& ListSign, std::string SerialNum,
+          const std::string& password);
+    ~TSign();
+    TSign(const TSign&) = delete;
+    TSign& operator=(const TSign&) = delete;
+
+    // Looks the certificate up by its serial text (exact match, first in store order) and
+    // signs. Single mode: true leaves the signature in Signature(). Batch mode: results go
+    // into the job records; true when every job was signed. False: message() says why
+    // (empty when the user cancelled a key password prompt, or for an empty job list).
+    // Never throws.
+    bool Sign();
+
+    const std::string& FileName() const noexcept { return FFName; }
+    const std::string& Signature() const noexcept { return FSignature; }
+    const std::string& message() const noexcept { return FMessage; }
+
+    // The serial-number text of the stored serial bytes (least significant first).
+    static std::string SerialToHex(std::string_view serialBytes, bool grouping);
+
+    // The largest file single mode signs; larger files fail before anything is read.
+    static constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 30;
+
+private:
+    struct SigningKey;
+
+    bool SignList(const StoreCertificate& cert);
+    bool SignFile(const StoreCertificate& cert);
+    bool SignStream(const StoreCertificate& cert, std::string_view data);
+    bool SignStreamCms(const StoreCertificate& cert, const std::string& country,
+                       std::string_view data);
+    void Fail(const std::string& text);
+    void Log(const std::string& text) const { FContext.log.PrintInfo(text); }
+
+    std::string FFName;
+    std::string FSignature;
+    std::string FMessage;
+    std::string FSerialNum;
+    TJobList* FListSign = nullptr;
+
+    TSignContext FContext;
+    std::unique_ptr<SigningKey> FKey;  // the key of one Sign call, loaded at first use
+};
+
+}  // namespace korvalo

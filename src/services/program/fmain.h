@@ -1,0 +1,136 @@
+#pragma once
+// TFMain: the owner of Korvalo's run-time state, with start-up and shutdown in their fixed
+// order. It holds no window; the window side comes in through IMainWindowHost.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/log_sink.h"
+#include "core/services.h"
+#include "core/user_interface.h"
+#include "platform/desktop/companion.h"
+#include "services/endpoint/http_server.h"
+#include "services/update/update_check.h"
+#include "state/log/myfile.h"
+#include "state/settings/settings.h"
+#include "state/settings/settings_loader.h"
+
+namespace korvalo {
+
+class RequestDispatcher;
+class HttpServer;
+class TFMain;
+
+// What start-up and shutdown ask of the main window. Called on the UI thread.
+class IMainWindowHost {
+public:
+    virtual ~IMainWindowHost() = default;
+    // Creates the tray icon unless it exists; true when it exists afterwards.
+    virtual bool CreateTrayIcon() = 0;
+    // Sets the balloon text and shows the balloon (nothing without icon).
+    virtual void ShowBalloon(const std::string& text) = 0;
+    virtual void SetCaption(const std::string& caption) = 0;
+    // Asks the application to end; takes effect once the message loop runs.
+    virtual void RequestQuit() = 0;
+    // Hides the tray icon (it leaves the notification area) and frees it.
+    virtual void RemoveTrayIcon() = 0;
+};
+
+// The parts that sign and deliver, made once TFMain exists so that they can use its settings,
+// stage, log, notifier and protocol file. A factory left empty means the part is not part of
+// this build: requests that need it are refused with a log line instead.
+struct TFMainParts {
+    std::function<std::unique_ptr<ISigningDialogs>(TFMain&)> dialogs;
+    std::function<std::unique_ptr<ISignatureUploader>(TFMain&)> uploader;
+    std::function<std::unique_ptr<IIdCardBatchSigner>(TFMain&)> idCard;
+};
+
+// Where TFMain finds its files and the platform; the defaults are this machine's.
+struct TFMainOptions {
+    SettingsPaths settingsPaths = SettingsPaths::Default();
+    std::string protocolFile;  // default ProtocolFilePath()
+    EndpointOptions endpoint;
+    // The system proxy read when useAutoProxy is on (default: this machine's).
+    std::shared_ptr<ISystemProxySource> systemProxy;
+    // The companion server start of the "IOLA" mode (default: tinyWebServer/run.sh beside
+    // the executable).
+    std::function<CompanionOutcome()> startCompanion;
+    // The update check (default CheckUpdate).
+    std::function<int()> checkUpdate;
+    // Releases the Avest library when it is loaded (default: UnloadAvCryptMail).
+    std::function<void()> releaseAvest;
+};
+
+class TFMain {
+public:
+    // log and notifier must outlive TFMain.
+    TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOptions options = {});
+    ~TFMain();
+    TFMain(const TFMain&) = delete;
+    TFMain& operator=(const TFMain&) = delete;
+
+    // Start-up, in this order: LoadSettings; a fresh busy gate and request fields; the endpoint
+    // (a port in use shows "Порт Korvalo уже занят." and asks the application to end, the
+    // remaining steps still run); the protocol file when debug or debugExt is on (on failure
+    // both go off and the administrator hint is logged); the tray icon and the start balloon;
+    // the caption; the software identifier of the path loader and the update component; the
+    // update check when bCheckUpdate is on.
+    void FormCreate(IMainWindowHost& window);
+
+    // Shutdown: the tray icon, the endpoint (it stops listening and waits for running
+    // handlers), the request fields, the protocol file, the Avest library when loaded.
+    // Call UiThread::Shutdown() first when handlers may be waiting for the UI thread.
+    void FormClose(IMainWindowHost& window);
+
+    // Reads both settings files into the settings; starts the companion server when
+    // signatureKZ is set; sets stage to 0. UI thread.
+    void LoadSettings();
+
+    // ---- state that the other parts use ----
+    ILogSink& Log() { return log_; }
+    INotifier& Notifier() { return notifier_; }
+    // The running settings (connection and upload threads take a Snapshot()).
+    SettingsStore& Store() { return settings_; }
+    // 1 while an upload's completion is awaited.
+    std::atomic<int>& Stage() { return stage_; }
+    // The protocol file, or nullptr when there is none (yet).
+    std::shared_ptr<TMyFile> ProtocolFile() const;
+    const std::string& serverVersion() const { return serverVersion_; }
+    const SettingsPaths& Paths() const { return options_.settingsPaths; }
+    // The endpoint's dispatcher and server (null before FormCreate and after FormClose).
+    RequestDispatcher* Dispatcher() { return dispatcher_.get(); }
+    HttpServer* Endpoint() { return server_.get(); }
+    // True when start-up asked the application to end (the port was in use).
+    bool QuitRequested() const { return quitRequested_; }
+    UpdateCompProperties UpdateComp() const;
+
+private:
+    void StartCompanion();
+    void OpenEndpoint(IMainWindowHost& window);
+    void CreateProtocolFile();
+
+    ILogSink& log_;
+    INotifier& notifier_;
+    TFMainOptions options_;
+    SettingsStore settings_;
+    std::atomic<int> stage_{0};
+    std::string serverVersion_;
+
+    mutable std::mutex protocolMutex_;
+    std::shared_ptr<TMyFile> myfile_;
+
+    mutable std::mutex updateCompMutex_;
+    UpdateCompProperties updateComp_;
+
+    std::unique_ptr<ISigningDialogs> dialogs_;
+    std::unique_ptr<ISignatureUploader> uploader_;
+    std::unique_ptr<IIdCardBatchSigner> idCard_;
+    std::unique_ptr<RequestDispatcher> dispatcher_;
+    std::unique_ptr<HttpServer> server_;
+    bool quitRequested_ = false;
+};
+
+}  // namespace korvalo

@@ -1,0 +1,181 @@
+#include "ui/dialogs/signing_dialog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPalette>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "ui/dialogs/certinfo.h"
+#include "ui/toolkit/foreground.h"
+
+namespace korvalo {
+
+QFont DialogFont() {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    return font;
+}
+
+int ExecSigningDialog(SigningDialog& dialog) {
+    QTimer::singleShot(0, &dialog, [&dialog] { ForceForegroundWindow(&dialog); });
+    const int result = dialog.exec();
+    dialog.WaitForEngine();
+    if (result == kResultSigned || result == kResultWindowClosed)
+        return result;
+    return kResultClosed;
+}
+
+SigningDialog::SigningDialog(const DialogEnvironment& environment, const SigningOptions& options,
+                             QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags),
+      environment_(environment),
+      options_(options),
+      engines_(environment.MakeEngines(options)) {
+    setModal(true);
+    setFont(DialogFont());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+SigningDialog::~SigningDialog() {
+    destroying_ = true;
+    WaitForEngine();
+}
+
+void SigningDialog::WaitForEngine() {
+    // The worker may be handing a log line or a password prompt over to this thread: serve the
+    // events until its end has been reported. QCoreApplication::processEvents also works after
+    // the application was asked to quit, when new event loops would return at once.
+    while (busy_)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+QLabel* SigningDialog::MakeErrorLabel(QWidget* parent) {
+    labelError_ = new QLabel(parent);
+    labelError_->setObjectName(QStringLiteral("LabelError"));
+    labelError_->setWordWrap(true);
+    labelError_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    labelError_->setTextFormat(Qt::PlainText);
+    QPalette palette = labelError_->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    labelError_->setPalette(palette);
+    return labelError_;
+}
+
+void SigningDialog::StackPanels(std::initializer_list<QWidget*> panels) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    int height = 0;
+    for (QWidget* panel : panels) {
+        stack->addWidget(panel);
+        height += panel->height();
+    }
+    setFixedSize(panels.size() > 0 ? (*panels.begin())->width() : 0, height);
+}
+
+void SigningDialog::RemovePanel(QWidget* panel) {
+    if (panel->isHidden())
+        return;
+    const int height = panel->height();
+    layout()->removeWidget(panel);
+    panel->hide();
+    setFixedSize(width(), this->height() - height);
+}
+
+std::string SigningDialog::Signature() const {
+    return engine_ ? engine_->Signature() : std::string();
+}
+
+void SigningDialog::reject() {
+    if (busy_)
+        return;
+    done(kResultClosed);
+}
+
+void SigningDialog::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    done(kResultWindowClosed);
+    event->accept();
+}
+
+void SigningDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Enter || event->key() == Qt::Key_Return) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button != nullptr && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void SigningDialog::RunEngine(std::unique_ptr<ISignEngine> engine, bool requireSignature) {
+    if (busy_ || !engine)
+        return;
+    engine_ = std::move(engine);
+    busy_ = true;
+    UpdateControls();
+    ISignEngine* attempt = engine_.get();
+    worker_ = std::thread([this, attempt, requireSignature] {
+        bool ok = false;
+        QString message;
+        try {
+            ok = attempt->Sign();
+            if (ok && requireSignature && attempt->Signature().empty()) {
+                ok = false;
+                message = QStringLiteral("Подпись не получена.");
+            } else if (!ok) {
+                message = QString::fromStdString(attempt->message());
+            }
+        } catch (const std::exception& e) {
+            ok = false;
+            message = QString::fromUtf8(e.what());
+        } catch (...) {
+            ok = false;
+            message = QStringLiteral("Ошибка при подписи.");
+        }
+        outcomeOk_ = ok;
+        outcomeMessage_ = message;
+        // The dialog waits for this report before it is destroyed, so the call finds it.
+        QMetaObject::invokeMethod(
+            this, [this] { EngineDone(); }, Qt::QueuedConnection);
+    });
+}
+
+void SigningDialog::SignFile(const std::string& path, const CertPanel& certs) {
+    if (Options().useIdCard != 0) {
+        RunEngine(Engines().MakeIdCardSigner(path), true);
+        return;
+    }
+    const std::string serial = certs.SelectedSerial();
+    if (serial.empty())
+        return;
+    RunEngine(Engines().MakeFileSigner(path, serial), true);
+}
+
+void SigningDialog::EngineDone() {
+    if (worker_.joinable())
+        worker_.join();
+    busy_ = false;
+    if (destroying_)
+        return;
+    if (outcomeOk_) {
+        done(kResultSigned);
+        emit signAttemptFinished(true);
+        return;
+    }
+    labelError_->setText(outcomeMessage_);
+    UpdateControls();
+    emit signAttemptFinished(false);
+}
+
+}  // namespace korvalo

@@ -1,0 +1,31 @@
+#include "ui/host/qt_notifier.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+#include "ui/host/main_window.h"
+#include "ui/toolkit/foreground.h"
+#include "ui/toolkit/ui_thread.h"
+
+namespace korvalo {
+
+void QtNotifier::ShowBalloon(const std::string& text) {
+    UiThread::Run([&] {
+        if (window_)
+            window_->ShowBalloon(QString::fromStdString(text));
+    });
+}
+
+void QtNotifier::ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) {
+    UiThread::Run([&] {
+        QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information,
+                        QString::fromStdString(caption), QString::fromStdString(text),
+                        QMessageBox::Ok);
+        box.setObjectName(QStringLiteral("MessageBox"));
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        QTimer::singleShot(0, &box, [&box] { ForceForegroundWindow(&box); });
+        box.exec();
+    });
+}
+
+}  // namespace korvalo

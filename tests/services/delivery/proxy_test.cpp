@@ -1,0 +1,190 @@
+// Uploads through a proxy: tinyproxy with Basic authentication, and a Basic-auth proxy of the
+// test's own for what tinyproxy cannot do (passwords with "@" and ":", refused tunnels).
+
+#include <gtest/gtest.h>
+
+#include "core/base64.h"
+#include "services/delivery/upload_fixture.h"
+#include "state/settings/profile_file.h"
+#include "support/capture_server.h"
+#include "support/processes.h"
+
+namespace korvalo {
+namespace {
+
+using testing::CapturedRequest;
+using testing::CaptureServer;
+using testing::CaptureServerOptions;
+using testing::ScriptedPrompt;
+using testing::TinyProxy;
+using testing::UploadFixture;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kChallengeLine = "407 Требуется авторизация";
+constexpr const char* kDoneLine = "CS1: отправка файла на сервер завершена";
+
+ScriptedPrompt::Answer Confirm(const std::string& user, const std::string& password) {
+    return std::make_pair(user, password);
+}
+
+class ProxyTest : public UploadFixture {
+protected:
+    void UseProxy(int port, const std::string& user = "", const std::string& password = "") {
+        settings_.Update([&](Settings& s) {
+            s.proxyAddress = "127.0.0.1";
+            s.proxyPort = port;
+            s.userName = user;
+            s.userPwd = password;
+        });
+    }
+    std::string StoredAccess() const {
+        return ProfileFile(ini_.string()).ReadString("Proxy", "proxyAccess", "<none>");
+    }
+};
+
+TEST_F(ProxyTest, ChallengeDuringThePostIsAnsweredAndTheRetryDelivers) {
+    TinyProxy proxy("user", "pass");
+    CaptureServer server;
+    UseProxy(proxy.Port());
+    Make({Confirm("user", "pass")});
+    Upload(Job(server.Url("/answer"), "the signed file"));
+
+    EXPECT_EQ(prompt_->Calls(), 1);
+    ASSERT_EQ(server.RequestCount(), 1u) << proxy.Log();
+    const CapturedRequest request = server.Requests()[0];
+    EXPECT_TRUE(request.complete);
+    EXPECT_NE(request.body.find("the signed file"), std::string::npos);
+    EXPECT_EQ(log_.Matching(kChallengeLine).size(), 1u);
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+    EXPECT_EQ(stage_.load(), 0);
+    EXPECT_EQ(settings_.Snapshot().proxyAccess, "dXNlcjpwYXNz");
+    EXPECT_EQ(StoredAccess(), "dXNlcjpwYXNz");
+
+    // The next upload uses the credentials at once.
+    Upload(Job(server.Url("/answer")));
+    EXPECT_EQ(prompt_->Calls(), 1);
+    EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+TEST_F(ProxyTest, CancelledDialogAsksAgainOnCompletionAndSendsNothingMore) {
+    TinyProxy proxy("user", "pass");
+    CaptureServer server;
+    UseProxy(proxy.Port());
+    Make({std::nullopt, std::nullopt});
+    Upload(Job(server.Url("/answer")));
+
+    EXPECT_EQ(prompt_->Calls(), 2);  // the authentication event, then the completion handler
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(log_.Matching(kChallengeLine).size(), 1u);
+    EXPECT_TRUE(log_.Matching(kDoneLine).empty());
+    EXPECT_TRUE(log_.Matching("CS1 Error").empty());
+    EXPECT_EQ(stage_.load(), 0);
+    EXPECT_EQ(settings_.Snapshot().proxyAccess, "");
+    EXPECT_EQ(StoredAccess(), "<none>");
+}
+
+TEST_F(ProxyTest, StaleStoredCredentialsAreReplacedThroughTheDialog) {
+    // tinyproxy answers wrong credentials with 401 and a WWW-Authenticate challenge.
+    TinyProxy proxy("user", "pass");
+    CaptureServer server;
+    UseProxy(proxy.Port(), "user", "stale");
+    Make({Confirm("user", "pass")});
+    Upload(Job(server.Url("/")));
+
+    EXPECT_EQ(prompt_->Calls(), 1);
+    EXPECT_EQ(server.RequestCount(), 1u) << proxy.Log();
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+    EXPECT_EQ(settings_.Snapshot().userPwd, "pass");
+    EXPECT_EQ(StoredAccess(), "dXNlcjpwYXNz");
+}
+
+TEST_F(ProxyTest, ProxyThatRefusesEveryCredentialCostsTwoDialogsAndNoLoop) {
+    CaptureServerOptions options;
+    options.decide = testing::BasicAuthProxy("user", "pass");
+    CaptureServer proxy(options);
+    UseProxy(proxy.Port(), "user", "stale");
+    Make({Confirm("user", "wrong"), Confirm("user", "pass")});
+    Upload(Job("http://portal.test/answer"));
+
+    EXPECT_EQ(prompt_->Calls(), 2);  // the authentication event, then the completion handler
+    // The probe, the stale credentials, the dialog's credentials; no more.
+    EXPECT_EQ(proxy.RequestCount(), 3u);
+    EXPECT_TRUE(log_.Matching(kDoneLine).empty());
+    EXPECT_EQ(stage_.load(), 0);
+    // The completion handler's answer is kept for the next upload.
+    EXPECT_EQ(settings_.Snapshot().userPwd, "pass");
+    Upload(Job("http://portal.test/answer"));
+    EXPECT_EQ(prompt_->Calls(), 2);
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+}
+
+TEST_F(ProxyTest, PasswordWithAtSignAndColonReachesTheProxyIntact) {
+    // tinyproxy cannot be given such a password; the test's own proxy checks it.
+    CaptureServerOptions options;
+    options.decide = testing::BasicAuthProxy("user", "p@ss:w0rd");
+    CaptureServer proxy(options);
+    UseProxy(proxy.Port());
+    Make({Confirm("user", "p@ss:w0rd")});
+    const std::string target = "http://portal.test:8080/answer";
+    Upload(Job(target));
+
+    ASSERT_EQ(proxy.RequestCount(), 2u);
+    const auto requests = proxy.Requests();
+    EXPECT_EQ(requests[0].RequestLine(), "POST " + target + " HTTP/1.1");
+    EXPECT_EQ(requests[1].Header("Proxy-Authorization"), "Basic " + Base64Encode("user:p@ss:w0rd"));
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+
+    // Stored credentials are offered to the proxy's challenge, with no dialog.
+    Upload(Job(target));
+    EXPECT_EQ(prompt_->Calls(), 1);
+    ASSERT_GE(proxy.RequestCount(), 3u);
+    EXPECT_EQ(proxy.Requests().back().Header("Proxy-Authorization"),
+              "Basic " + Base64Encode("user:p@ss:w0rd"));
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 2u);
+}
+
+TEST_F(ProxyTest, TunnelRefusedAgainAfterNewCredentialsIsTheResendError) {
+    CaptureServerOptions options;
+    options.decide = testing::BasicAuthProxy("user", "pass");  // every CONNECT gets 407
+    CaptureServer proxy(options);
+    UseProxy(proxy.Port());
+    Make({Confirm("user", "pass"), std::nullopt});
+    Upload(Job("https://portal.test/answer"));
+
+    EXPECT_EQ(proxy.RequestCount(), 2u);
+    EXPECT_EQ(proxy.Requests()[0].RequestLine(), "CONNECT portal.test:443 HTTP/1.1");
+    const Texts errors = log_.Matching("CS1 Error: ");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("CS1 Error: 12032: ", 0), 0u) << errors[0];
+    EXPECT_EQ(log_.Matching("407 Требуется авторизация (12032)").size(), 1u);
+    EXPECT_EQ(prompt_->Calls(), 2);  // the authentication event, then the error handler
+    EXPECT_EQ(stage_.load(), 1);
+}
+
+TEST_F(ProxyTest, ProxyThatCannotBeReachedIsReported) {
+    struct Case {
+        std::string host;
+        int port;
+        std::string number;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", testing::FreeLoopbackPort(), "12029"},
+        {"no-such-proxy.invalid", 3128, "12007"},
+    };
+    for (const Case& c : cases) {
+        log_.ClearInfo();
+        settings_.Update([&](Settings& s) {
+            s.proxyAddress = c.host;
+            s.proxyPort = c.port;
+        });
+        Make();
+        Upload(Job("http://portal.test/answer"));
+        const Texts errors = log_.Matching("CS1 Error: ");
+        ASSERT_EQ(errors.size(), 1u) << c.host;
+        EXPECT_EQ(errors[0].rfind("CS1 Error: " + c.number + ": ", 0), 0u) << errors[0];
+    }
+    EXPECT_EQ(notifier_.Boxes().size(), 1u);  // only the refused connection
+}
+
+}  // namespace
+}  // namespace korvalo

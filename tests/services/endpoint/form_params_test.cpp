@@ -1,0 +1,107 @@
+#include "services/endpoint/form_params.h"
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "services/endpoint/http_params.h"
+
+namespace korvalo {
+namespace {
+
+// Parameters as the endpoint delivers them for a query string without a character set.
+std::vector<std::string> Query(std::string_view query) {
+    return DecodeFormParams(query, "");
+}
+
+TEST(ParseFormParams, AddressesOnlyLeaveEverythingElseEmpty) {
+    RequestFields fields;
+    fields.crpt_cookie = "old";
+    fields.maxFileUpload = 7;
+    fields.beanName = "bean";
+    EXPECT_TRUE(ParseFormParams(Query("urlToAnswer=A&urlToRedirect=B"), fields));
+    EXPECT_EQ(fields.urlToAnswer, "A");
+    EXPECT_EQ(fields.urlToRedirect, "B");
+    for (const std::string* text : {&fields.crpt_cookie, &fields.crpt_login, &fields.certificateNum,
+                                    &fields.crpt_message, &fields.noShow})
+        EXPECT_EQ(*text, "");
+    EXPECT_EQ(fields.maxFileUpload, 0);
+    EXPECT_EQ(fields.useIdCard, 0);
+    EXPECT_EQ(fields.paramList, (std::vector<std::string>{"urlToAnswer=A", "urlToRedirect=B"}));
+    EXPECT_EQ(fields.beanName, "bean");  // batch-only fields are not touched
+}
+
+TEST(ParseFormParams, MissingOrEmptyAddressGivesFalseButFillsFields) {
+    const std::vector<std::string> queries = {"urlToAnswer=A", "urlToRedirect=B",
+                                              "urlToAnswer=&urlToRedirect=B", "urltoanswer"};
+    for (const std::string& q : queries) {
+        RequestFields fields;
+        EXPECT_FALSE(ParseFormParams(Query(q + "&crpt_cookie=c"), fields)) << q;
+        EXPECT_EQ(fields.crpt_cookie, "c") << q;
+    }
+}
+
+TEST(ParseFormParams, ConversionsOfEachField) {
+    struct Case {
+        std::string query;
+        std::function<void(const RequestFields&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"URLTOANSWER=A&UrlToRedirect=B",
+         [](const RequestFields& f) {
+             EXPECT_EQ(f.urlToAnswer, "A");
+             EXPECT_EQ(f.urlToRedirect, "B");
+         }},
+        {"certificateNum=12+34",
+         [](const RequestFields& f) { EXPECT_EQ(f.certificateNum, "12 34"); }},
+        {"certificateNum=12%2B34",
+         [](const RequestFields& f) { EXPECT_EQ(f.certificateNum, "12 34"); }},
+        {"crpt_message=%D0%9F%D1%80%D0%B8",
+         [](const RequestFields& f) { EXPECT_EQ(f.crpt_message, "При"); }},
+        // Characters the single-byte code page lacks, and bytes that are no UTF-8.
+        {"crpt_message=%E2%88%9A%FF",
+         [](const RequestFields& f) { EXPECT_EQ(f.crpt_message, "??"); }},
+        {"noshow=TRUE", [](const RequestFields& f) { EXPECT_EQ(f.noShow, "true"); }},
+        {"NoShow=yes", [](const RequestFields& f) { EXPECT_EQ(f.noShow, "yes"); }},
+        {"maxFileUpload=abc", [](const RequestFields& f) { EXPECT_EQ(f.maxFileUpload, 0); }},
+        {"maxFileUpload=-1", [](const RequestFields& f) { EXPECT_EQ(f.maxFileUpload, -1); }},
+        {"maxFileUpload=$10", [](const RequestFields& f) { EXPECT_EQ(f.maxFileUpload, 16); }},
+        {"maxFileUpload=99999999999",
+         [](const RequestFields& f) { EXPECT_EQ(f.maxFileUpload, 0); }},
+        {"useIdCard=1", [](const RequestFields& f) { EXPECT_EQ(f.useIdCard, 1); }},
+        {"useIdCard=x", [](const RequestFields& f) { EXPECT_EQ(f.useIdCard, 0); }},
+        {"crpt_login=u&crpt_cookie=c1&crpt_cookie=c2",
+         [](const RequestFields& f) {
+             EXPECT_EQ(f.crpt_login, "u");
+             EXPECT_EQ(f.crpt_cookie, "c1");
+             EXPECT_EQ(f.paramList, (std::vector<std::string>{"crpt_login=u", "crpt_cookie=c1",
+                                                              "crpt_cookie=c2"}));
+         }},
+        // A value with a line break splits the echo list.
+        {"a=x%0D%0Ay&b=2",
+         [](const RequestFields& f) {
+             EXPECT_EQ(f.paramList, (std::vector<std::string>{"a=x", "y", "b=2"}));
+         }},
+        // Unknown parameters, lines without "=", and values holding "=" are kept as they are.
+        {"other=1&flag&v=a=b",
+         [](const RequestFields& f) {
+             EXPECT_EQ(f.paramList, (std::vector<std::string>{"other=1", "flag", "v=a=b"}));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        RequestFields fields;
+        ParseFormParams(Query(c.query), fields);
+        c.check(fields);
+    }
+}
+
+TEST(ParamValue, FirstMatchWithoutRegardToCase) {
+    const std::vector<std::string> params = {"a", "B=1", "b=2", "c=x=y"};
+    EXPECT_EQ(ParamValue(params, "b"), "1");
+    EXPECT_EQ(ParamValue(params, "C"), "x=y");
+    EXPECT_EQ(ParamValue(params, "a"), "");
+    EXPECT_EQ(ParamValue(params, "missing"), "");
+}
+
+}  // namespace
+}  // namespace korvalo

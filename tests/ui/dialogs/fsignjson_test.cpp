@@ -1,0 +1,247 @@
+// The batch signing dialog: its form and resizing, the Sign rule, the ways out, and the real
+// TSign over the job list: every job signed and checked with openssl, a failing job and a
+// retry with another certificate, and the empty list with avCrypt off and on (through the
+// stand-in AvCryptMail library).
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+#include <cstdlib>
+
+#include "support/qt/dialog_test_support.h"
+#include "ui/dialogs/fsignjson.h"
+#include "ui/dialogs/html_view.h"
+
+using namespace korvalo;
+using namespace korvalo::dialogtest;
+
+namespace {
+
+TJobList ThreeJobs() {
+    return {{"1", "первый документ", "", ""},
+            {"2", std::string("\x00\x01\x02 binary", 10), "", ""},
+            {"3", "третий", "", ""}};
+}
+
+// Runs one Sign attempt and waits for its end; true when the dialog closed with 1.
+bool SignOnce(TFSignFiles& dialog) {
+    QSignalSpy finished(&dialog, &SigningDialog::signAttemptFinished);
+    dialog.BtnSign()->click();
+    if (!finished.wait(60000))
+        return false;
+    return finished.takeFirst().at(0).toBool();
+}
+
+}  // namespace
+
+class BatchDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void formAndStartState();
+    void theWindowResizesItsPanels();
+    void noValidCertificateLeavesSignDisabled();
+    void aStoreThatCannotBeOpenedShowsNoWindow();
+    void waysOut_data();
+    void waysOut();
+    void everyJobIsSignedAndVerifies();
+    void aFailingJobThenARetryWithAnotherCertificate();
+    void anEmptyListWithoutAvestStaysOpen();
+    void anEmptyListWithAvestCloses();
+    void avestSignaturesVerify();
+
+private:
+    SigningEnvironment RealEnvironment(const std::filesystem::path& store) {
+        SigningEnvironment environment(log_);
+        environment.storeLocation = store;
+        return environment;
+    }
+
+    FixtureStore store_;
+    RecordingLog log_;
+};
+
+void BatchDialogTest::formAndStartState() {
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare("0a0b 0c0d"));
+    QCOMPARE(dialog.windowTitle(), QString("Подпись документов"));
+    QCOMPARE(dialog.size(), QSize(467, 441));
+    QCOMPARE(dialog.pos(), QPoint(0, 0));
+    QVERIFY(dialog.minimumSize() != dialog.maximumSize());
+    QVERIFY(dialog.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(dialog.focusWidget(), dialog.ComboBoxCerts());
+    QCOMPARE(dialog.ComboBoxCerts()->currentIndex(), 1);
+    QVERIFY(dialog.HtmlViewer1()->toPlainText().contains("CN: Иванов Иван"));
+    QCOMPARE(dialog.HtmlViewer1()->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+    QVERIFY(dialog.BtnSign()->isEnabled());
+    QCOMPARE(dialog.LabelError()->parentWidget(), dialog.Panel1());
+    QVERIFY(dialog.LabelError()->text().isEmpty());
+    QCOMPARE(dialog.LabelError()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(dialog.PanelCerts()->height(), 73);
+    dialog.ComboBoxCerts()->setCurrentIndex(2);
+    QVERIFY(dialog.HtmlViewer1()->toPlainText().contains("CN: Сервер Только CN"));
+}
+
+void BatchDialogTest::theWindowResizesItsPanels() {
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    dialog.show();
+    dialog.layout()->activate();
+    const int viewHeight = dialog.HtmlViewer1()->height();
+    const int viewWidth = dialog.HtmlViewer1()->width();
+    dialog.resize(700, 600);
+    dialog.layout()->activate();
+    QCOMPARE(dialog.HtmlViewer1()->height(), viewHeight + 159);
+    QCOMPARE(dialog.HtmlViewer1()->width(), viewWidth + 233);
+    QCOMPARE(dialog.ComboBoxCerts()->width(), viewWidth + 233);
+    // The buttons keep to the lower right corner.
+    const QRect close(dialog.BtnClose()->mapTo(&dialog, QPoint(0, 0)), dialog.BtnClose()->size());
+    QCOMPARE(close.right(), 700 - 25 - 1);
+    QCOMPARE(close.bottom(), 600 - 16 - 1);
+    QVERIFY(dialog.BtnSign()->mapTo(&dialog, QPoint(0, 0)).x() < close.left());
+}
+
+void BatchDialogTest::noValidCertificateLeavesSignDisabled() {
+    TempDir empty;
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(empty.path()), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    QCOMPARE(dialog.ComboBoxCerts()->count(), 0);
+    QVERIFY(!dialog.BtnSign()->isEnabled());
+}
+
+void BatchDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
+    TJobList jobs = ThreeJobs();
+    QCOMPARE(
+        ShowSignFilesDialog(RealEnvironment(store_.dir / "missing"), Sha256Options(), jobs, ""), 8);
+    for (const TRecordSign& job : jobs)
+        QVERIFY(job.sign.empty() && job.error.empty());
+}
+
+void BatchDialogTest::waysOut_data() {
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Escape") << "escape" << 8;
+    QTest::newRow("Закрыть") << "button" << 8;
+    QTest::newRow("close box") << "close" << 2;
+}
+
+void BatchDialogTest::waysOut() {
+    QFETCH(QString, way);
+    QFETCH(int, result);
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    dialog.show();
+    if (way == "escape")
+        QTest::keyClick(dialog.ComboBoxCerts(), Qt::Key_Escape);
+    else if (way == "button")
+        dialog.BtnClose()->click();
+    else
+        QVERIFY(dialog.close());
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), result);
+    for (const TRecordSign& job : jobs)
+        QVERIFY(job.sign.empty() && job.error.empty());
+}
+
+void BatchDialogTest::everyJobIsSignedAndVerifies() {
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare("0A0B 0C0D"));
+    dialog.show();
+    QVERIFY(SignOnce(dialog));
+    QCOMPARE(dialog.result(), 1);
+    for (const TRecordSign& job : jobs) {
+        QVERIFY(job.error.empty());
+        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
+        QVERIFY2(check.exitCode == 0, check.output.c_str());
+    }
+    // Each signature covers its own document only.
+    QVERIFY(VerifyBase64Cms(jobs[0].sign, jobs[1].pData, store_.caFile).exitCode != 0);
+}
+
+void BatchDialogTest::aFailingJobThenARetryWithAnotherCertificate() {
+    // The first certificate's key is protected and no password can be asked here: its first
+    // job fails with the platform's text.
+    TempDir dir;
+    testing::WritePem(
+        dir / "1-protected.pem",
+        IssueUnder(store_.ca, NameSpec{"Защищенный", "Защищенный", "Ключ", "", "", ""}, "0901"),
+        {.keyPassword = std::string("secret")});
+    testing::WritePem(
+        dir / "2-open.pem",
+        IssueUnder(store_.ca, NameSpec{"Открытый", "Открытый", "Ключ", "", "", ""}, "0902"));
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(dir.path()), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    dialog.show();
+    QCOMPARE(dialog.ComboBoxCerts()->currentText(), QString("Защищенный Ключ"));
+
+    QVERIFY(!SignOnce(dialog));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.LabelError()->text().isEmpty());
+    QCOMPARE(dialog.LabelError()->text().toStdString(), jobs[0].error);
+    QVERIFY(jobs[0].sign.empty());
+    for (std::size_t i = 1; i < jobs.size(); ++i)
+        QVERIFY(jobs[i].sign.empty() && jobs[i].error.empty());
+
+    dialog.ComboBoxCerts()->setCurrentIndex(1);
+    QVERIFY(SignOnce(dialog));
+    QCOMPARE(dialog.result(), 1);
+    for (const TRecordSign& job : jobs) {
+        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
+        QVERIFY2(check.exitCode == 0, check.output.c_str());
+    }
+}
+
+void BatchDialogTest::anEmptyListWithoutAvestStaysOpen() {
+    TJobList jobs;
+    TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    dialog.show();
+    QVERIFY(dialog.BtnSign()->isEnabled());
+    QVERIFY(!SignOnce(dialog));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.LabelError()->text().isEmpty());
+    QVERIFY(dialog.BtnSign()->isEnabled());
+}
+
+void BatchDialogTest::anEmptyListWithAvestCloses() {
+    ::setenv("KORVALO_AVEST_DIR", KORVALO_STANDIN_DIR, 1);
+    ::setenv("KORVALO_CERT_STORE", store_.folder.c_str(), 1);
+    SigningOptions options = Sha256Options();
+    options.avCrypt = true;
+    TJobList jobs;
+    TFSignFiles dialog(RealEnvironment(store_.folder), options, jobs);
+    QVERIFY(dialog.Prepare("0A0B 0C0D"));
+    dialog.show();
+    QVERIFY(SignOnce(dialog));
+    QCOMPARE(dialog.result(), 1);
+    QVERIFY(jobs.empty());
+}
+
+void BatchDialogTest::avestSignaturesVerify() {
+    ::setenv("KORVALO_AVEST_DIR", KORVALO_STANDIN_DIR, 1);
+    ::setenv("KORVALO_CERT_STORE", store_.folder.c_str(), 1);
+    SigningOptions options = Sha256Options();
+    options.avCrypt = true;
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(RealEnvironment(store_.folder), options, jobs);
+    QVERIFY(dialog.Prepare("01"));
+    dialog.show();
+    QVERIFY(SignOnce(dialog));
+    QCOMPARE(dialog.result(), 1);
+    for (const TRecordSign& job : jobs) {
+        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
+        QVERIFY2(check.exitCode == 0, check.output.c_str());
+    }
+}
+
+QTEST_MAIN(BatchDialogTest)
+#include "fsignjson_test.moc"
