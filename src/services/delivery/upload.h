@@ -13,7 +13,7 @@
 #include "core/log_sink.h"
 #include "core/services.h"
 #include "core/timestamp.h"
-#include "services/delivery/http_client.h"
+#include "platform/net/http_client.h"
 #include "services/delivery/upload_body.h"
 #include "services/delivery/upload_outcome.h"
 #include "state/log/myfile.h"

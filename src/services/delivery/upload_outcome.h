@@ -10,7 +10,7 @@
 
 #include "core/log_sink.h"
 #include "core/user_interface.h"
-#include "services/delivery/http_client.h"
+#include "platform/net/http_client.h"
 #include "state/settings/settings.h"
 
 namespace korvalo {

@@ -1,4 +1,4 @@
-#include "services/delivery/http_client.h"
+#include "platform/net/http_client.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
@@ -12,6 +12,8 @@
 
 #include "core/text.h"
 #include "platform/net/curl_handles.h"
+#include "platform/net/http_challenge.h"
+#include "platform/net/winhttp_errors.h"
 
 namespace korvalo {
 
@@ -41,17 +43,6 @@ CurlSlist HeaderList(const std::vector<std::pair<std::string, std::string>>& hea
     AppendCurlLine(list, "Expect:");
     AppendCurlLine(list, "Proxy-Connection:");
     return list;
-}
-
-// The realm="..." of a challenge line, or "".
-std::string RealmOf(std::string_view line) {
-    const std::string lower = ToLowerAscii(line);
-    const std::size_t at = lower.find("realm=\"");
-    if (at == std::string::npos)
-        return {};
-    const std::size_t begin = at + 7;
-    const std::size_t end = line.find('"', begin);
-    return std::string(line.substr(begin, end == std::string_view::npos ? end : end - begin));
 }
 
 // State of one POST, shared with the C callbacks.
@@ -168,9 +159,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     auto& t = *static_cast<Transfer*>(user);
     const std::string_view line(data, size * count);
     if (StartsWithNoCase(line, "Proxy-Authenticate:"))
-        t.proxyRealm = RealmOf(line);
+        t.proxyRealm = ChallengeRealm(line);
     else if (StartsWithNoCase(line, "WWW-Authenticate:"))
-        t.serverRealm = RealmOf(line);
+        t.serverRealm = ChallengeRealm(line);
     return size * count;
 }
 
@@ -350,105 +341,6 @@ std::string FailureText(const Outcome& outcome, const Transfer& transfer) {
 
 }  // namespace
 
-int WinHttpErrorNumber(int curlCode) {
-    switch (static_cast<CURLcode>(curlCode)) {
-        case CURLE_OPERATION_TIMEDOUT:
-            return 12002;
-        case CURLE_URL_MALFORMAT:
-            return 12005;
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            return 12006;
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return 12007;
-        case CURLE_ABORTED_BY_CALLBACK:
-            return 12017;
-        case CURLE_COULDNT_CONNECT:
-        case CURLE_PROXY:
-            return 12029;
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM:
-        case CURLE_BAD_CONTENT_ENCODING:
-        case CURLE_HTTP3:
-            return 12152;
-        case CURLE_TOO_MANY_REDIRECTS:
-            return 12156;
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_SSL_ENGINE_NOTFOUND:
-        case CURLE_SSL_ENGINE_SETFAILED:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_USE_SSL_FAILED:
-        case CURLE_SSL_ENGINE_INITFAILED:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_SSL_SHUTDOWN_FAILED:
-        case CURLE_SSL_CRL_BADFILE:
-        case CURLE_SSL_ISSUER_ERROR:
-        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_INVALIDCERTSTATUS:
-        case CURLE_SSL_CLIENTCERT:
-            return 12175;
-        case CURLE_OUT_OF_MEMORY:
-        case CURLE_FAILED_INIT:
-            return 12004;
-        default:
-            return 12030;
-    }
-}
-
-std::string WinHttpErrorText(int winHttpNumber, std::string_view detail) {
-    const char* meaning = "Ошибка соединения";
-    switch (winHttpNumber) {
-        case 12002:
-            meaning = "Истекло время ожидания операции";
-            break;
-        case 12004:
-            meaning = "Внутренняя ошибка";
-            break;
-        case 12005:
-            meaning = "Недопустимый URL-адрес";
-            break;
-        case 12006:
-            meaning = "Неизвестная схема URL-адреса";
-            break;
-        case 12007:
-            meaning = "Не удается разрешить имя сервера";
-            break;
-        case 12017:
-            meaning = "Операция отменена";
-            break;
-        case 12029:
-            meaning = "Не удается установить соединение с сервером";
-            break;
-        case 12030:
-            meaning = "Соединение с сервером прервано";
-            break;
-        case 12032:
-            meaning = "Требуется повторная отправка запроса";
-            break;
-        case 12152:
-            meaning = "Недопустимый ответ сервера";
-            break;
-        case 12156:
-            meaning = "Ошибка перенаправления";
-            break;
-        case 12175:
-            meaning = "Ошибка защищенного канала";
-            break;
-        default:
-            break;
-    }
-    std::string text = std::to_string(winHttpNumber) + ": " + meaning;
-    if (!detail.empty()) {
-        text += " (";
-        text += detail;
-        text += ")";
-    }
-    return text;
-}
-
 void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events) const {
     if (CurlGlobalInit() != CURLE_OK) {
         events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
@@ -475,36 +367,30 @@ void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events
 
         // A challenge counts when its answer arrived, even if the proxy then cut the
         // connection without reading the body (tinyproxy does).
-        std::optional<AuthTarget> challenge;
-        long challengeStatus = 0;
-        long offered = 0;
         const bool tunnelRefused = outcome.TunnelRefused();
-        if (outcome.proxyAuth != 0 &&
-            (tunnelRefused ? outcome.connectCode : outcome.status) == 407) {
-            challenge = AuthTarget::Proxy;
-            challengeStatus = 407;
-            offered = outcome.proxyAuth;
-        } else if (outcome.serverAuth != 0 && !tunnelRefused && outcome.status == 401) {
-            challenge = AuthTarget::Server;
-            challengeStatus = 401;
-            offered = outcome.serverAuth;
-        }
+        const std::optional<Challenge> challenge = FindChallenge(ChallengeFacts{
+            .status = outcome.status,
+            .connectCode = outcome.connectCode,
+            .proxyMethods = outcome.proxyAuth,
+            .serverMethods = outcome.serverAuth,
+            .tunnelRefused = tunnelRefused,
+        });
 
         if (challenge && !retried) {
             std::string userName;
             std::string password;
             bool abort = false;
             events.NetHTTPClient1AuthEvent(
-                *challenge,
-                *challenge == AuthTarget::Proxy ? transfer.proxyRealm : transfer.serverRealm,
+                challenge->target,
+                challenge->target == AuthTarget::Proxy ? transfer.proxyRealm : transfer.serverRealm,
                 request.url, userName, password, abort);
             if (abort) {
-                events.NetHTTPClient1RequestCompleted(static_cast<int>(challengeStatus));
+                events.NetHTTPClient1RequestCompleted(static_cast<int>(challenge->status));
                 return;
             }
             // Only the methods offered: the retry then carries the credentials at once.
-            if (!SetCredentials(curl.get(), *challenge, userName, password, offered,
-                                !request.proxy.host.empty())) {
+            if (!SetCredentials(curl.get(), challenge->target, userName, password,
+                                challenge->methods, !request.proxy.host.empty())) {
                 events.NetHTTPClient1RequestError(
                     WinHttpErrorText(12004, "libcurl rejected the credentials"));
                 return;
