@@ -1,7 +1,8 @@
 #pragma once
-// Everything Korvalo's core asks of the person at the desktop: the signing dialogs, message
-// boxes, the tray balloon and the password prompts. The Qt layer implements it; tests give a
-// scripted double. Every call may come from any thread and blocks until the user has answered.
+// What Korvalo's Qt-free layers ask of the person at the desktop, one interface for each: the
+// signing dialogs, message boxes and the tray balloon, the proxy login, the key password. The Qt
+// layer implements them; tests give scripted doubles. Every call may come from any thread and
+// blocks until the user has answered.
 
 #include <optional>
 #include <string>
@@ -70,11 +71,5 @@ public:
     // Returns the password, or nothing when the user cancels.
     virtual std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) = 0;
 };
-
-// The whole user interface.
-class IUserInterface : public ISigningDialogs,
-                       public INotifier,
-                       public ICredentialsPrompt,
-                       public IKeyPasswordPrompt {};
 
 }  // namespace korvalo

@@ -44,6 +44,8 @@
 #include <openssl/x509.h>
 
 #include "core/user_interface.h"
+#include "platform/crypto/crypt_errors.h"
+#include "platform/crypto/key_prompts.h"
 #include "platform/crypto/openssl_handles.h"
 
 namespace korvalo {
@@ -56,31 +58,6 @@ inline constexpr std::string_view kOidOrganization = "2.5.4.10";
 inline constexpr std::string_view kOidOrganizationalUnit = "2.5.4.11";
 inline constexpr std::string_view kOidCountry = "2.5.4.6";
 
-// ---- Error codes as the platform gives them ---------------------------------------------
-inline constexpr std::uint32_t kErrorFileNotFound = 2;             // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t kErrorPathNotFound = 3;             // ERROR_PATH_NOT_FOUND
-inline constexpr std::uint32_t kErrorAccessDenied = 5;             // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr std::uint32_t kErrorReadFault = 30;               // ERROR_READ_FAULT
-inline constexpr std::uint32_t kErrorFileTooLarge = 223;           // ERROR_FILE_TOO_LARGE
-inline constexpr std::uint32_t kErrorCancelled = 1223;             // ERROR_CANCELLED
-inline constexpr std::uint32_t kNteBadKey = 0x80090003;            // NTE_BAD_KEY
-inline constexpr std::uint32_t kNteBadAlgId = 0x80090008;          // NTE_BAD_ALGID
-inline constexpr std::uint32_t kNteNoMemory = 0x8009000E;          // NTE_NO_MEMORY
-inline constexpr std::uint32_t kNteBadKeyset = 0x80090016;         // NTE_BAD_KEYSET
-inline constexpr std::uint32_t kNteFail = 0x80090020;              // NTE_FAIL
-inline constexpr std::uint32_t kNteSilentContext = 0x80090022;     // NTE_SILENT_CONTEXT
-inline constexpr std::uint32_t kCryptENoKeyProperty = 0x8009200B;  // CRYPT_E_NO_KEY_PROPERTY
-
-// The system's Russian message text for a code of the list above; other codes give
-// "Неизвестная ошибка " + the code in unsigned decimal.
-std::string CryptErrorText(std::uint32_t code);
-
-// The code of the list above for the errno of a failed file operation: ENOENT file not found;
-// ENOTDIR and ENAMETOOLONG path not found; EACCES, EPERM and EISDIR access denied; ENOMEM not
-// enough memory; EFBIG file too large; anything else a read fault.
-std::uint32_t ErrorCodeFromErrno(int err);
-
 // The serial-number text: the bytes (least significant first) written most significant
 // first, two upper-case hexadecimal digits each; with grouping, one space between groups of
 // two bytes counted from the least significant end. Stored 01 02 03 04 05 gives
@@ -90,13 +67,6 @@ std::string SerialToHex(std::string_view serialBytes, bool grouping);
 // Where the "MY" store lives: $KORVALO_CERT_STORE when set and not empty, otherwise
 // ~/.local/share/korvalo/certs/MY ($HOME; the user database when HOME is not set).
 std::filesystem::path DefaultCertStoreLocation();
-
-// A private key taken from the store, or why it could not be taken.
-struct KeyResult {
-    EvpPkeyPtr key;           // set on success
-    std::uint32_t error = 0;  // 0 on success; kErrorCancelled when the user cancelled
-    std::string message;      // the Russian text of error (empty on success)
-};
 
 // One personal certificate of the store.
 class StoreCertificate {
@@ -140,9 +110,6 @@ public:
     KeyResult LoadPrivateKey(IKeyPasswordPrompt* prompt) const;
 
 private:
-    KeyResult LoadFromPem(IKeyPasswordPrompt* prompt) const;
-    KeyResult LoadFromPkcs12(IKeyPasswordPrompt* prompt) const;
-
     X509Ptr cert_;
     std::string der_;
     std::string serial_;
