@@ -38,8 +38,8 @@ public:
     AvestRun(const AvestRun&) = delete;
     AvestRun& operator=(const AvestRun&) = delete;
 
-    // Preparation: finds the certificate, binds the second connection to its key and collects
-    // its attribute certificates. False (the run ended) on a library failure.
+    // Preparation: FindCertificate, BindKey, CollectAttributeCertificates. False (the run
+    // ended) on a library failure.
     bool Prepare(const std::string& serialText);
 
     // Signs one buffer in the second connection. True with the base64 text; false (the run
@@ -50,6 +50,15 @@ public:
     void End() noexcept;
 
 private:
+    // Starts the library, logs in to the personal store (connection 1) and finds the
+    // certificate of that serial text.
+    bool FindCertificate(const std::string& serialText);
+    // Logs in a second time bound to the certificate's key (connection 2), takes the
+    // certificate over into it and logs connection 1 out.
+    bool BindKey();
+    // Collects the attribute certificates of the certificate in connection 2.
+    bool CollectAttributeCertificates();
+
     // A library failure: the failure text for the connection, then the end of the run.
     bool Fail(AvCmHandle connection, AvCmResult r) {
         failure_ = lib_.ErrorText(connection, r);
@@ -125,6 +134,10 @@ void AvestRun::End() noexcept {
 }
 
 bool AvestRun::Prepare(const std::string& serialText) {
+    return FindCertificate(serialText) && BindKey() && CollectAttributeCertificates();
+}
+
+bool AvestRun::FindCertificate(const std::string& serialText) {
     AvCmResult r = lib_.AvCmInit(AVCM_INIT_START);
     Debug("serial: " + serialText);
     if (r != AVCM_OK) {
@@ -157,7 +170,11 @@ bool AvestRun::Prepare(const std::string& serialText) {
         return Fail(connection1_, r);
     }
     Close(enumeration_);
+    return true;
+}
 
+bool AvestRun::BindKey() {
+    AvCmResult r = AVCM_OK;
     {
         std::uint32_t length = 0;
         lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, nullptr, &length, 0);
@@ -186,10 +203,14 @@ bool AvestRun::Prepare(const std::string& serialText) {
     }
     Logout(connection1_, connection1Open_);
     certificate_ = nullptr;  // released with connection 1
+    return true;
+}
+
+bool AvestRun::CollectAttributeCertificates() {
     Debug("start search attr. cert...");
 
     const AvCmFindParam attrSearch[] = {{AVCM_PARAM_ATTR_CERTS_OF, 0, &duplicate_}};
-    r = lib_.AvCmOpenCertEnum(connection2_, 1, attrSearch, &enumeration_, 0);
+    AvCmResult r = lib_.AvCmOpenCertEnum(connection2_, 1, attrSearch, &enumeration_, 0);
     if (r != AVCM_OK) {
         enumeration_ = nullptr;
         Log("AvCmOpenCertEnum: " + Code(r));
