@@ -174,21 +174,19 @@ bool AvestRun::FindCertificate(const std::string& serialText) {
 }
 
 bool AvestRun::BindKey() {
-    AvCmResult r = AVCM_OK;
-    {
-        std::uint32_t length = 0;
-        lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, nullptr, &length, 0);
-        // One byte more than asked for keeps the value zero-terminated whatever it holds.
-        std::string keyId(static_cast<std::size_t>(length) + 1, '\0');
-        r = lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, keyId.data(), &length, 0);
-        if (r != AVCM_OK) {
-            Log("AvCmGetCertAttr: " + Code(r));
-            return Fail(connection1_, r);
-        }
-        const AvCmLoginParam login2[] = {{AVCM_PARAM_LOGIN_MODE, &kLoginModePersonal},
-                                         {AVCM_PARAM_KEY_ID, keyId.data()}};
-        r = lib_.AvCmLogin(2, login2, &connection2_, AVCM_LOGIN_WITH_KEY);
+    std::uint32_t length = 0;
+    lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, nullptr, &length, 0);
+    // One byte more than asked for keeps the value zero-terminated whatever it holds.
+    std::string keyId(static_cast<std::size_t>(length) + 1, '\0');
+    AvCmResult r =
+        lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, keyId.data(), &length, 0);
+    if (r != AVCM_OK) {
+        Log("AvCmGetCertAttr: " + Code(r));
+        return Fail(connection1_, r);
     }
+    const AvCmLoginParam login2[] = {{AVCM_PARAM_LOGIN_MODE, &kLoginModePersonal},
+                                     {AVCM_PARAM_KEY_ID, keyId.data()}};
+    r = lib_.AvCmLogin(2, login2, &connection2_, AVCM_LOGIN_WITH_KEY);
     if (r != AVCM_OK) {
         Log("AvCmLogin2: " + Code(r));
         return Fail(connection1_, r);
