@@ -8,11 +8,15 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "app/host_app.h"
+#include "core/paths.h"
 #include "core/timestamp.h"
+#include "core/version.h"
 #include "platform/desktop/window_list.h"
 #include "ui/host/qt_log_sink.h"
 
@@ -80,14 +84,64 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// What "--help" and "--version" ask for; every other argument plays no part.
+enum class Question { kNone, kHelp, kVersion };
+
+Question AskedQuestion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            return Question::kHelp;
+        if (arg == "--version")
+            return Question::kVersion;
+    }
+    return Question::kNone;
+}
+
+void PrintHelp() {
+    const korvalo::ProgramFiles files = korvalo::RunningProgramFiles();
+    std::cout << "Korvalo " << korvalo::GetProgramVersion()
+              << " - агент электронной подписи в области уведомлений.\n"
+                 "Веб-страницы обращаются к нему по адресу http://127.0.0.1:48051/.\n"
+                 "\n"
+                 "Использование: korvalo [--help | --version]\n"
+                 "  --help     показать эту справку и выйти\n"
+                 "  --version  показать версию и выйти\n"
+                 "\n"
+                 "Файлы этой копии ("
+              << (files.installed ? "установленная программа" : "программа из папки сборки")
+              << "):\n"
+                 "  настройки                        "
+              << files.mainIni << "\n";
+    if (!files.defaultsIni.empty())
+        std::cout << "  настройки по умолчанию           " << files.defaultsIni << "\n";
+    std::cout << "  прокси поиска адресов            " << files.perUserIni << "\n"
+              << "  файл протокола (debug=true)      " << files.protocolFile << "\n"
+              << "  сервер-компаньон (provider=IOLA) " << korvalo::ExecutableFolder()
+              << "tinyWebServer/run.sh\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything opens the endpoint or needs a display.
+    switch (AskedQuestion(argc, argv)) {
+        case Question::kHelp:
+            PrintHelp();
+            return 0;
+        case Question::kVersion:
+            std::cout << "Korvalo " << korvalo::GetProgramVersion() << "\n";
+            return 0;
+        case Question::kNone:
+            break;
+    }
+
     std::optional<korvalo::DisplayConnection> displayProbe;
     const bool noDisplay = ChooseOffscreenWhenNoDisplay(displayProbe);
     QApplication application(argc, argv);
     displayProbe.reset();
     QApplication::setApplicationName(QStringLiteral("Korvalo"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(korvalo::kApplicationId));
     QuitOnSignals quitOnSignals;
 
     korvalo::HostOptions options;

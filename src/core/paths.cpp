@@ -1,8 +1,10 @@
 #include "core/paths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -11,6 +13,9 @@ namespace korvalo {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The installed program's own folder below the user's configuration and state folders.
+constexpr const char* kInstalledFolderName = "korvalo/";
 
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
@@ -23,7 +28,47 @@ std::string WithSlash(std::string folder) {
     return folder;
 }
 
+// An XDG base folder: the variable when it holds an absolute path, else home + fallback.
+std::string XdgFolder(const char* name, const char* fallbackBelowHome) {
+    const char* v = std::getenv(name);
+    if (v != nullptr && v[0] == '/')
+        return WithSlash(v);
+    return WithSlash(HomeFolder()) + fallbackBelowHome;
+}
+
 }  // namespace
+
+bool IsInstalledFolder(const std::string& folder) {
+    struct stat st {};
+    const std::string marker = WithSlash(folder) + kInstalledMarker;
+    return ::lstat(marker.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+ProgramFiles ProgramFilesOf(const std::string& executable) {
+    const fs::path exe(executable);
+    ProgramFiles files;
+    files.installed = IsInstalledFolder(exe.parent_path().string());
+
+    const char* explicitIni = std::getenv("KORVALO_INI");
+    if (explicitIni != nullptr && *explicitIni != '\0') {
+        files.mainIni = explicitIni;
+    } else if (files.installed) {
+        files.mainIni = ConfigHome() + kInstalledFolderName + "korvalo.ini";
+        files.defaultsIni = kAdministratorIniPath;
+    } else {
+        fs::path ini = exe;
+        ini.replace_extension(".ini");
+        files.mainIni = ini.string();
+    }
+
+    fs::path perUserName = exe.filename();
+    perUserName.replace_extension(".ini");
+    files.perUserIni = ConfigHome() + "VALDOR/" + exe.stem().string() + "/" + perUserName.string();
+
+    files.protocolFile = files.installed ? StateHome() + kInstalledFolderName + "request.txt"
+                                         : WithSlash(exe.parent_path().string()) + "request.txt";
+    return files;
+}
 
 std::string ExecutablePath() {
     std::error_code ec;
@@ -35,11 +80,20 @@ std::string ExecutableFolder() {
     return WithSlash(fs::path(ExecutablePath()).parent_path().string());
 }
 
+ProgramFiles RunningProgramFiles() {
+    return ProgramFilesOf(ExecutablePath());
+}
+
 std::string MainIniPath() {
-    const fs::path exe(ExecutablePath());
-    fs::path ini = exe;
-    ini.replace_extension(".ini");
-    return EnvOr("KORVALO_INI", ini.string());
+    return RunningProgramFiles().mainIni;
+}
+
+std::string PerUserIniPath() {
+    return RunningProgramFiles().perUserIni;
+}
+
+std::string ProtocolFilePath() {
+    return RunningProgramFiles().protocolFile;
 }
 
 std::string HomeFolder() {
@@ -52,20 +106,27 @@ std::string HomeFolder() {
     return "/";
 }
 
-std::string PerUserIniFolder() {
-    const fs::path exe(ExecutablePath());
-    const std::string config = EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config");
-    return WithSlash(config) + "VALDOR/" + exe.stem().string() + "/";
+std::string ConfigHome() {
+    return XdgFolder("XDG_CONFIG_HOME", ".config/");
 }
 
-std::string PerUserIniPath() {
-    fs::path name = fs::path(ExecutablePath()).filename();
-    name.replace_extension(".ini");
-    return PerUserIniFolder() + name.string();
+std::string StateHome() {
+    return XdgFolder("XDG_STATE_HOME", ".local/state/");
 }
 
-std::string ProtocolFilePath() {
-    return ExecutableFolder() + "request.txt";
+bool CreatePrivateFolders(const std::string& folder) {
+    if (folder.empty())
+        return false;
+    fs::path made;
+    for (const fs::path& part : fs::path(folder).lexically_normal()) {
+        made /= part;
+        if (part.empty())
+            continue;
+        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    std::error_code ec;
+    return fs::is_directory(folder, ec);
 }
 
 std::string SystemTempFolder() {

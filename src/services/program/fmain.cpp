@@ -12,6 +12,7 @@
 #include "services/endpoint/http_server.h"
 #include "services/engines/avcryptmail.h"
 #include "state/log/log_lines.h"
+#include "state/settings/user_ini.h"
 
 namespace korvalo {
 
@@ -78,8 +79,11 @@ TFMain::TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOpti
       notifier_(notifier),
       options_(std::move(options)),
       serverVersion_(GetProgramVersion()) {
-    if (options_.protocolFile.empty())
-        options_.protocolFile = ProtocolFilePath();
+    if (options_.protocolFile.empty()) {
+        const ProgramFiles files = RunningProgramFiles();
+        options_.protocolFile = files.protocolFile;
+        options_.createProtocolFolder = files.installed;
+    }
     if (!options_.systemProxy)
         options_.systemProxy = std::make_shared<SystemProxySource>();
     if (!options_.startCompanion)
@@ -119,6 +123,13 @@ UpdateCompProperties TFMain::UpdateComp() const {
 
 void TFMain::LoadSettings() {
     const SettingsPaths& paths = options_.settingsPaths;
+    const UserIniOutcome prepared = PrepareUserIni(paths);
+    if (!prepared.error.empty())
+        log_.PrintInfo(LogLine("Не удалось подготовить файл настроек " + paths.mainIni + ": " +
+                               prepared.error));
+    else if (prepared.copied)
+        log_.PrintInfo(
+            LogLine("Файл настроек " + paths.mainIni + " создан из " + paths.defaultsIni));
     if (ExistsButUnreadable(paths.mainIni))
         log_.PrintInfo(LogLine("Файл настроек " + paths.mainIni +
                                " не читается - действуют значения по умолчанию"));
@@ -202,6 +213,11 @@ void TFMain::OpenEndpoint(IMainWindowHost& window) {
 
 void TFMain::CreateProtocolFile() {
     try {
+        if (options_.createProtocolFolder) {
+            const std::string folder = fs::path(options_.protocolFile).parent_path().string();
+            if (!CreatePrivateFolders(folder))
+                throw std::runtime_error("cannot create " + folder);
+        }
         auto file = std::make_shared<TMyFile>(options_.protocolFile);
         std::lock_guard lock(protocolMutex_);
         myfile_ = std::move(file);

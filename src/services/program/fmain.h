@@ -51,7 +51,12 @@ struct TFMainParts {
 // Where TFMain finds its files and the platform; the defaults are this machine's.
 struct TFMainOptions {
     SettingsPaths settingsPaths = SettingsPaths::Default();
-    std::string protocolFile;  // default ProtocolFilePath()
+    // The protocol file; when left empty, the running program's, and createProtocolFolder
+    // then says whether the program is installed.
+    std::string protocolFile;
+    // Make the protocol file's folder (private) when it is missing, as an installed program
+    // does with its state folder. A program in its build folder writes beside itself.
+    bool createProtocolFolder = false;
     EndpointOptions endpoint;
     // The system proxy read when useAutoProxy is on (default: this machine's).
     std::shared_ptr<ISystemProxySource> systemProxy;
@@ -85,8 +90,9 @@ public:
     // Call UiThread::Shutdown() first when handlers may be waiting for the UI thread.
     void FormClose(IMainWindowHost& window);
 
-    // Reads both settings files into the settings; starts the companion server when
-    // signatureKZ is set; sets stage to 0. UI thread.
+    // Reads both settings files into the settings (an installed program first makes its
+    // user's main file ready, PrepareUserIni); starts the companion server when signatureKZ is
+    // set; sets stage to 0. UI thread.
     void LoadSettings();
 
     // ---- state that the other parts use ----

@@ -146,7 +146,8 @@ std::vector<std::string> ParsePathLoaderUrlList(std::string_view text) {
 }
 
 SettingsPaths SettingsPaths::Default() {
-    return SettingsPaths{MainIniPath(), PerUserIniPath()};
+    const ProgramFiles files = RunningProgramFiles();
+    return SettingsPaths{files.mainIni, files.perUserIni, files.defaultsIni};
 }
 
 SettingsLoader::SettingsLoader(SettingsPaths paths, ISystemProxySource& systemProxy)

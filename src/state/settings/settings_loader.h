@@ -54,10 +54,13 @@ std::vector<std::string> ParsePathLoaderUrlList(std::string_view text);
 
 // Where the two settings files are.
 struct SettingsPaths {
-    std::string mainIni;     // the main file next to the executable
+    std::string mainIni;     // the main file (next to the executable, or the user's own)
     std::string perUserIni;  // the per-user file of the path loader's proxy
+    // Set only for an installed program, whose main file belongs to the user: the
+    // administrator's settings from which a missing main file is made (PrepareUserIni).
+    std::string defaultsIni;
 
-    // MainIniPath() and PerUserIniPath() of this machine.
+    // The files of the running program (RunningProgramFiles()).
     static SettingsPaths Default();
 };
 
