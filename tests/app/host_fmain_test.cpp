@@ -185,6 +185,34 @@ TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
     EXPECT_TRUE(main.Endpoint()->Active());
 }
 
+// Installed: the user's main file is made from the administrator's on first use, and the
+// protocol file goes to a state folder made for it.
+TEST_F(TFMainTest, AnInstalledProgramMakesItsUsersSettingsAndStateFolders) {
+    options_.settingsPaths.mainIni = (dir_ / "config" / "korvalo" / "korvalo.ini").string();
+    options_.settingsPaths.defaultsIni = (dir_ / "etc" / "korvalo.ini").string();
+    options_.protocolFile = (dir_ / "state" / "korvalo" / "request.txt").string();
+    options_.createProtocolFolder = true;
+    fs::create_directories(dir_ / "etc");
+    std::ofstream(dir_ / "etc" / "korvalo.ini") << "[Main]\ndebug=true\n";
+    TFMain& main = Make();
+    main.FormCreate(window);
+
+    EXPECT_TRUE(main.Store().Snapshot().debug);
+    ASSERT_NE(main.ProtocolFile(), nullptr);
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "state" / "korvalo" / "request.txt"));
+    EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
+    const std::string made = "Файл настроек " + options_.settingsPaths.mainIni + " создан из " +
+                             options_.settingsPaths.defaultsIni;
+    ASSERT_EQ(log.model.Lines().size(), 1u);
+    EXPECT_NE(log.model.Lines()[0].find(made), std::string::npos) << log.model.Lines()[0];
+
+    // A reload keeps the user's file as it is now.
+    std::ofstream(options_.settingsPaths.mainIni) << "[Main]\n";
+    main.LoadSettings();
+    EXPECT_FALSE(main.Store().Snapshot().debug);
+    EXPECT_EQ(log.model.Lines().size(), 1u);
+}
+
 TEST_F(TFMainTest, WithoutDebugNoProtocolFileIsTouched) {
     std::ofstream(dir_ / "request.txt") << "kept";
     Make().FormCreate(window);
