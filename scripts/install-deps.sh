@@ -11,6 +11,10 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     tinyproxy xvfb xauth xdotool x11-utils nginx-light wrk
     fonts-dejavu-core
+    # The Debian package (scripts/package.sh) and its checks: dpkg-shlibdeps and file for
+    # CPack's dependencies, lintian, the desktop-entry and AppStream validators, a
+    # notification area (trayer) and curl for the run of the unpacked program.
+    dpkg-dev file lintian desktop-file-utils appstream trayer curl
 )
 if [ "${KORVALO_WITH_BROWSER:-0}" = 1 ]; then
     packages+=(chromium nodejs)
