@@ -23,6 +23,6 @@ inline constexpr std::size_t kMaxAdministratorIniBytes = 1 << 20;
 // appears at the main file's path meanwhile is never replaced; a copy is written in full or
 // not at all. A missing administrator's file is no error; one that cannot be read or is
 // larger than kMaxAdministratorIniBytes is not copied and reported.
-UserIniOutcome PrepareUserIni(const SettingsPaths& paths);
+[[nodiscard]] UserIniOutcome PrepareUserIni(const SettingsPaths& paths);
 
 }  // namespace korvalo
