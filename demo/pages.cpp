@@ -21,6 +21,11 @@ td, th { border: 1px solid #ccc; padding: 0.25em 0.6em; text-align: left; vertic
 .ok { color: #11772d; font-weight: bold; } .bad { color: #b3141b; font-weight: bold; }
 .wait { color: #8a6d00; font-weight: bold; } #status { min-height: 1.5em; font-weight: bold; }
 pre { white-space: pre-wrap; word-break: break-all; background: #f6f6f6; padding: 0.5em; }
+#korvalo-help { border: 2px solid #b3141b; border-radius: 6px; background: #fff6f5;
+  padding: 0.6em 1.2em 1em; margin: 1em 0; }
+#korvalo-help h2 { color: #b3141b; } #korvalo-help h3 { font-size: 1em; margin: 1em 0 0.3em; }
+#korvalo-help:not([data-reason=unclear]) h3 { display: none; }
+#korvalo-help ol { margin: 0.3em 0; padding-left: 1.6em; } #korvalo-help li { margin: 0.2em 0; }
 </style>)";
 
 std::string Head(const std::string& title, const std::string& extra = "") {
@@ -58,8 +63,8 @@ function showStatus(text, link) {
   status.textContent = text;
   if (link) {
     const a = document.createElement('a');
-    a.href = link; a.textContent = ' Открыть результат запроса';
-    status.appendChild(a);
+    a.href = link; a.textContent = 'Открыть результат запроса';
+    status.append(' ', a);
   }
 }
 async function newRequest(kind, idcard, message) {
@@ -90,7 +95,92 @@ function formAction(formId, kind, idcardBoxId) {
     }
   });
 }
+// The state of this site's permission to reach apps on this device ("loopback-network";
+// "local-network-access" in older Chromium), or 'unknown' where the browser has no such permission.
+async function loopbackPermission() {
+  for (const name of ['loopback-network', 'local-network-access']) {
+    try {
+      return (await navigator.permissions.query({name})).state;
+    } catch (e) {
+      // the browser does not know this name
+    }
+  }
+  return 'unknown';
+}
+
+// Why a fetch to Korvalo failed: 'refused' (the browser's local-network rule), 'notRunning',
+// 'noAnswer' (Korvalo ended the request without an answer the page may read) or 'unclear'
+// (refused or not running: this browser does not say which). startedAt: performance.now()
+// taken just before the fetch.
+async function whyKorvaloFailed(startedAt) {
+  const permission = await loopbackPermission();
+  if (permission === 'denied') return 'refused';
+  // A refused connection fails at once; Korvalo's window takes a person's time.
+  const quick = performance.now() - startedAt < 1500;
+  if (permission === 'granted') return quick ? 'notRunning' : 'noAnswer';
+  return 'unclear';
+}
+
+const HELP_TITLES = {
+  refused: 'Браузер не пустил страницу к Korvalo',
+  notRunning: 'Korvalo не отвечает',
+  noAnswer: 'Korvalo завершил запрос без ответа',
+  unclear: 'Не удалось связаться с Korvalo',
+};
+const HELP_PARTS = {
+  refused: ['refused'], notRunning: ['notRunning'], noAnswer: ['noAnswer'],
+  unclear: ['unclear', 'refused', 'notRunning'],
+};
+let failedBatch = null;
+let attempts = 0;
+
+function hideHelp() {
+  document.getElementById('korvalo-help').hidden = true;
+}
+function showHelp(reason) {
+  const help = document.getElementById('korvalo-help');
+  help.dataset.reason = reason;
+  help.dataset.attempt = String(attempts);
+  document.getElementById('korvalo-help-title').textContent = HELP_TITLES[reason];
+  for (const part of help.querySelectorAll('[data-part]'))
+    part.hidden = !HELP_PARTS[reason].includes(part.dataset.part);
+  help.hidden = false;
+  help.scrollIntoView({block: 'nearest'});
+}
+
+async function sendBatch(request) {
+  hideHelp();
+  attempts += 1;
+  let text = 'Запрос ' + request.req + ' отправлен в Korvalo. Подтвердите подпись в его окне.';
+  if (await loopbackPermission() === 'prompt')
+    text += ' Если браузер спросит, разрешить ли этому сайту доступ к приложениям на этом ' +
+            'устройстве, ответьте «Разрешить»: иначе документы не попадут в Korvalo.';
+  showStatus(text);
+  const startedAt = performance.now();
+  let answer;
+  try {
+    answer = await fetch(request.korvalo, {method: 'POST',
+      headers: {'Content-Type': 'application/json'}, body: request.document});
+  } catch (e) {
+    failedBatch = request;
+    const reason = await whyKorvaloFailed(startedAt);
+    showStatus('Запрос ' + request.req + (reason === 'noAnswer' ? ' не подписан.' :
+               ' не дошёл до Korvalo.'), request.resultUrl);
+    showHelp(reason);
+    return;
+  }
+  failedBatch = null;
+  const answerText = await answer.text();
+  if (answer.status === 200) {
+    window.location.href = request.resultUrl;
+  } else if (answer.status === 499) {
+    showStatus('Korvalo: ' + answerText, request.resultUrl);
+  } else {
+    showStatus('Korvalo ответил статусом ' + answer.status + ': ' + answerText, request.resultUrl);
+  }
+}
 async function signBatch(idcard) {
+  hideHelp();
   let request;
   try {
     request = await newRequest('batch', idcard);
@@ -98,30 +188,51 @@ async function signBatch(idcard) {
     showStatus('Не удалось начать запрос: ' + e.message);
     return;
   }
-  showStatus('Запрос ' + request.req + ' отправлен в Korvalo. Подтвердите подпись в его окне.');
-  let answer;
-  try {
-    answer = await fetch(request.korvalo, {method: 'POST',
-      headers: {'Content-Type': 'application/json'}, body: request.document});
-  } catch (e) {
-    showStatus('Korvalo не ответил: он не запущен или его ответ нельзя прочитать (' + e.message + ').',
-               request.resultUrl);
-    return;
-  }
-  const text = await answer.text();
-  if (answer.status === 200) {
-    window.location.href = request.resultUrl;
-  } else if (answer.status === 499) {
-    showStatus('Korvalo: ' + text, request.resultUrl);
-  } else {
-    showStatus('Korvalo ответил статусом ' + answer.status + ': ' + text, request.resultUrl);
-  }
+  await sendBatch(request);
 }
 formAction('form-message', 'message', 'message-idcard');
 formAction('form-file', 'file', 'file-idcard');
 document.getElementById('sign-batch').addEventListener('click', () => signBatch(false));
 document.getElementById('sign-batch-idcard').addEventListener('click', () => signBatch(true));
+document.getElementById('korvalo-retry').addEventListener('click', () => {
+  if (failedBatch) sendBatch(failedBatch);
+});
 )JS";
+
+// What the page shows when its batch request did not reach Korvalo: hidden until then; the
+// script shows the parts that fit the reason it found.
+std::string HelpBox(const std::string& korvaloUrl) {
+    return "<div id=\"korvalo-help\" hidden>\n"
+           "<h2 id=\"korvalo-help-title\">Не удалось связаться с Korvalo</h2>\n"
+           "<div data-part=\"unclear\"><p>Браузер не сообщает, что помешало. Причин может быть "
+           "две: проверьте обе.</p></div>\n"
+           "<div data-part=\"refused\"><h3>Если браузер не дал этому сайту доступа к "
+           "Korvalo</h3>\n"
+           "<p>Korvalo — программа на вашем компьютере. Браузер пускает к таким программам "
+           "только те сайты, которым вы разрешили <b>доступ к приложениям на этом "
+           "устройстве</b>. Без этого разрешения документы не попадают в Korvalo.</p>\n"
+           "<ol><li>Нажмите на значок слева от адреса сайта (замок или «Настройки сайта»).</li>\n"
+           "<li>Найдите разрешение «Приложения на этом устройстве» (в некоторых браузерах — "
+           "«Локальная сеть» или «Устройства в локальной сети») и выберите «Разрешить».</li>\n"
+           "<li>Если браузер сам спросит, разрешить ли сайту доступ к приложениям и сервисам на "
+           "этом устройстве, ответьте «Разрешить».</li>\n"
+           "<li>Нажмите «Попробовать снова».</li></ol></div>\n"
+           "<div data-part=\"notRunning\"><h3>Если Korvalo не запущен</h3>\n"
+           "<p>Страница обращается к Korvalo по адресу <code>" +
+           korvaloUrl +
+           "</code> на этом компьютере. Когда Korvalo не запущен, там никто не отвечает.</p>\n"
+           "<ol><li>Запустите Korvalo. Когда он работает, его значок виден в области "
+           "уведомлений.</li>\n"
+           "<li>Если Korvalo уже запущен, выйдите из него через меню значка и запустите "
+           "снова.</li>\n"
+           "<li>Нажмите «Попробовать снова».</li></ol></div>\n"
+           "<div data-part=\"noAnswer\"><p>Korvalo получил документы, но закрыл запрос без "
+           "ответа: окно подписи закрыто крестиком в заголовке, или подпись не удалась. "
+           "Документы не подписаны; подробности — в журнале Korvalo.</p>\n"
+           "<ol><li>Нажмите «Попробовать снова», чтобы подписать их заново.</li></ol></div>\n"
+           "<button type=\"button\" id=\"korvalo-retry\">Попробовать снова</button>\n"
+           "</div>\n";
+}
 
 std::string SignatureRows(const nlohmann::ordered_json& signatures) {
     std::string html =
@@ -167,6 +278,7 @@ std::string IndexPage(const std::string& korvaloUrl, const nlohmann::ordered_jso
             "</code>) подписать сообщение, файл или несколько документов. Korvalo показывает "
             "окно подписи, отправляет подпись сюда, а этот сервис проверяет её.</p>\n";
     html += "<div id=\"status\"></div>\n";
+    html += HelpBox(action);
 
     html += "<section id=\"action-message\"><h2>Подписать сообщение</h2>\n";
     html += "<form id=\"form-message\" method=\"post\" action=\"" + action +

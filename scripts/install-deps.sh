@@ -17,7 +17,8 @@ packages=(
     dpkg-dev file lintian desktop-file-utils appstream trayer curl
 )
 if [ "${KORVALO_WITH_BROWSER:-0}" = 1 ]; then
-    packages+=(chromium nodejs)
+    # The end-to-end test: both browsers with windows of their own under a window manager.
+    packages+=(chromium firefox-esr openbox nodejs)
     # Debian's npm, unless the installed Node.js brings its own (NodeSource's nodejs package
     # does, and it conflicts with Debian's npm).
     command -v npm >/dev/null || packages+=(npm)

@@ -182,6 +182,34 @@ TEST_F(DemoServiceTest, PageOffersTheFourActionsWithFormsPointingAtKorvalo) {
         << "the script loads nothing from elsewhere";
 }
 
+// When a batch request does not reach Korvalo the page explains why: a box hidden at first,
+// a part for each reason and a retry. Its script carries the integration guide's snippet word
+// for word (the end-to-end test runs it in the browsers).
+TEST_F(DemoServiceTest, PageExplainsUnreachedKorvaloWithTheGuidesSnippet) {
+    const HttpReply reply = HttpCall(port(), "GET", "/");
+    ASSERT_EQ(reply.status, 200);
+    const std::string& html = reply.body;
+    EXPECT_NE(html.find("<div id=\"korvalo-help\" hidden>"), std::string::npos);
+    for (const std::string part : {"unclear", "refused", "notRunning", "noAnswer"})
+        EXPECT_NE(html.find("<div data-part=\"" + part + "\">"), std::string::npos) << part;
+    EXPECT_NE(html.find("<button type=\"button\" id=\"korvalo-retry\">"), std::string::npos);
+    EXPECT_NE(html.find(std::string("<code>") + kKorvalo + "</code>"), std::string::npos)
+        << "the explanation names Korvalo's address";
+
+    const std::string guide = testing::ReadBytes(KORVALO_INTEGRATION_GUIDE);
+    std::string snippet;
+    const std::regex blockRe("```js\n([^]*?)```");
+    for (std::sregex_iterator it(guide.begin(), guide.end(), blockRe), end; it != end; ++it)
+        if ((*it)[1].str().find("async function whyKorvaloFailed(") != std::string::npos)
+            snippet = (*it)[1];
+    ASSERT_FALSE(snippet.empty()) << "the guide shows no whyKorvaloFailed";
+    const std::size_t script = html.find("<script>");
+    ASSERT_NE(script, std::string::npos);
+    EXPECT_NE(html.find(snippet, script), std::string::npos)
+        << "the page's script differs from the guide's snippet:\n"
+        << snippet;
+}
+
 TEST_F(DemoServiceTest, IssuesFormParametersAndBatchDocumentsForKorvalo) {
     const nlohmann::json message = NewRequest(port(), "kind=message", "Привет, <b>мир</b> №1");
     const std::string req = message["req"];

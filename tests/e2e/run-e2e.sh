@@ -11,7 +11,7 @@ build_dir=$(cd "$1" && pwd)
 shift
 
 missing=()
-for tool in node npm Xvfb xdotool /usr/bin/chromium openssl; do
+for tool in node npm Xvfb openbox xdotool xprop /usr/bin/chromium /usr/bin/firefox-esr openssl; do
     command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ]; then
