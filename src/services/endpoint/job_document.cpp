@@ -167,6 +167,19 @@ std::optional<TJobDocument> ParseJobDocument(std::string_view text, RequestField
     if (!root || root->kind != JsonNode::Kind::Object)
         return std::nullopt;
 
+    // Where to upload, with which cookie, whether to sign with the ID card: this document's
+    // own, as a form request's are its own.
+    const RequestFields startUp;
+    fields.urlToAnswer = startUp.urlToAnswer;
+    fields.urlToRedirect = startUp.urlToRedirect;
+    fields.crpt_cookie = startUp.crpt_cookie;
+    fields.beanName = startUp.beanName;
+    fields.beanMethod = startUp.beanMethod;
+    fields.maxFileUpload = startUp.maxFileUpload;
+    fields.certificateNum = startUp.certificateNum;
+    fields.idUser = startUp.idUser;
+    fields.useIdCard = startUp.useIdCard;
+
     TJobDocument document;
     std::optional<TJobList> current;
     for (std::size_t i = 0; i < root->names.size(); ++i) {

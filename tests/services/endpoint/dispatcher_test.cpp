@@ -293,22 +293,27 @@ TEST_F(DispatcherTest, IdCardBatchAndIdCardFormSignature) {
     dialogs_.Queue({.code = 8});
     EXPECT_EQ(Send(Post(doc, "application/json")), Busy499(std::string(kBatchCancelledBody)));
     dialogs_.Queue({.code = 1, .jobSigns = {"CARD"}});
-    // useIdCard persists: the next document does not name it.
+    EXPECT_TRUE(Send(Post(doc, "application/json")).starts_with("HTTP/1.1 200 OK\r\n"));
+    // The next document does not ask for the card: the batch window opens, as for any
+    // document that does not name useIdCard.
+    dialogs_.Queue({.code = 1, .jobSigns = {"STORE"}});
     EXPECT_TRUE(Send(Post(R"({"urlToRedirect":"B","files":[{"id":1,"data64":"YQ=="}]})",
                           "application/json"))
                     .starts_with("HTTP/1.1 200 OK\r\n"));
     const auto calls = dialogs_.Calls();
-    ASSERT_EQ(calls.size(), 2u);
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].kind, "idcard");
     EXPECT_EQ(calls[1].kind, "idcard");
+    EXPECT_EQ(calls[2].kind, "files");
+    EXPECT_EQ(calls[2].options.useIdCard, 0);
 
     // A form request with the card: the signature is not wrapped.
     const std::string card(100, 'C');
     dialogs_.Queue({.code = 1, .signature = card});
     Send(Get(kForm + "&useIdCard=1"));
-    ASSERT_EQ(uploader_.Uploads().size(), 2u);
-    EXPECT_EQ(uploader_.Uploads()[1].job.signature, card);
-    EXPECT_EQ(dialogs_.Calls()[2].options.useIdCard, 1);
+    ASSERT_EQ(uploader_.Uploads().size(), 3u);
+    EXPECT_EQ(uploader_.Uploads()[2].job.signature, card);
+    EXPECT_EQ(dialogs_.Calls()[3].options.useIdCard, 1);
 }
 
 TEST_F(DispatcherTest, LoginAndCompanionModeRunNoDialog) {

@@ -139,15 +139,15 @@ TEST_F(GateTest, EachRequestUploadsAndAnswersWithItsOwnValues) {
     EXPECT_EQ(dialogs_.Calls().size(), 2u);
 }
 
-// Fields a batch document does not name keep the values of the last procedure; requests that
-// never owned the gate leave them alone.
-TEST_F(GateTest, PersistentFieldsCarryOverBetweenProcedures) {
+// A batch document is read on its own: what it leaves out never comes from an earlier request,
+// which may have been another site's (its upload address, cookie and certificate).
+TEST_F(GateTest, BatchDocumentsTakeNothingFromEarlierRequests) {
     Start();
     dialogs_.Queue({.code = 8});
     Send(
         Get("urlToAnswer=http%3A%2F%2Fsvc%2Fanswer&urlToRedirect=R&crpt_cookie=sid"
             "&certificateNum=AA+BB&crpt_message=m"));
-    // Missing address: 301, nothing of it is kept.
+    // Missing address: 301.
     Send(Get("urlToAnswer=http%3A%2F%2Fother&crpt_cookie=zzz"));
     // A batch naming only the redirect address and the jobs.
     dialogs_.Queue({.code = 1, .jobSigns = {"S"}});
@@ -157,14 +157,13 @@ TEST_F(GateTest, PersistentFieldsCarryOverBetweenProcedures) {
         Redirected("http://svc/after"));
     const auto calls = dialogs_.Calls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].preselect, "AA BB");
+    EXPECT_EQ(calls[1].preselect, "");
     const auto uploads = uploader_.Uploads();
     ASSERT_EQ(uploads.size(), 1u);
-    EXPECT_EQ(uploads[0].job.url, "http://svc/answer");
-    EXPECT_EQ(uploads[0].job.cookie, "sid");
+    EXPECT_EQ(uploads[0].job.url, "");
+    EXPECT_EQ(uploads[0].job.cookie, "");
     EXPECT_TRUE(uploads[0].fileContent.starts_with(
-        "{\"urlToAnswer\":\"http://svc/answer\",\"urlToRedirect\":\"http://svc/after\","
-        "\"crpt_cookie\":\"sid\","));
+        "{\"urlToAnswer\":\"\",\"urlToRedirect\":\"http://svc/after\",\"crpt_cookie\":\"\","));
     EXPECT_EQ(uploads[0].job.paramList, std::vector<std::string>{"urlToRedirect=http://svc/after"});
 }
 

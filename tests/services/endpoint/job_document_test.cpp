@@ -132,16 +132,36 @@ TEST(ParseJobDocument, FieldConversions) {
     }
 }
 
-TEST(ParseJobDocument, AbsentMembersKeepEarlierValues) {
+// An earlier request's values (perhaps another site's) never fill in what a document leaves
+// out: its upload would go to that site, with its cookie, signed the way it asked.
+TEST(ParseJobDocument, AbsentMembersTakeStartUpValuesNotEarlierOnes) {
     RequestFields fields;
     fields.urlToAnswer = "earlier";
     fields.crpt_cookie = "cookie";
+    fields.certificateNum = "0A0B";
+    fields.maxFileUpload = 5;
     fields.useIdCard = 1;
+    fields.beanName = "bean";
+    fields.beanMethod = "method";
+    fields.idUser = "user";
+    fields.crpt_message = "a form's message";
     ASSERT_TRUE(Parse(R"({"urlToRedirect":"B","files":[]})", fields));
-    EXPECT_EQ(fields.urlToAnswer, "earlier");
-    EXPECT_EQ(fields.crpt_cookie, "cookie");
-    EXPECT_EQ(fields.useIdCard, 1);
+    const RequestFields startUp;
     EXPECT_EQ(fields.urlToRedirect, "B");
+    EXPECT_EQ(fields.urlToAnswer, startUp.urlToAnswer);
+    EXPECT_EQ(fields.crpt_cookie, startUp.crpt_cookie);
+    EXPECT_EQ(fields.certificateNum, startUp.certificateNum);
+    EXPECT_EQ(fields.maxFileUpload, startUp.maxFileUpload);
+    EXPECT_EQ(fields.useIdCard, startUp.useIdCard);
+    EXPECT_EQ(fields.beanName, startUp.beanName);
+    EXPECT_EQ(fields.beanMethod, startUp.beanMethod);
+    EXPECT_EQ(fields.idUser, startUp.idUser);
+    EXPECT_EQ(fields.crpt_message, "a form's message") << "not a batch document's field";
+
+    // Nothing is touched when the body is no document at all.
+    fields.useIdCard = 1;
+    EXPECT_FALSE(Parse("[1]", fields));
+    EXPECT_EQ(fields.useIdCard, 1);
 }
 
 TEST(BatchAnswerJson, ExactSerialisation) {
