@@ -7,12 +7,17 @@ namespace korvalo {
 
 namespace detail {
 
-// Decodes one character at s[i] and advances i. An invalid or truncated sequence yields
-// U+FFFD and consumes its maximal valid prefix (at least one byte).
 char32_t DecodeOne(std::string_view s, std::size_t& i) {
+    bool valid = true;
+    return DecodeOne(s, i, valid);
+}
+
+char32_t DecodeOne(std::string_view s, std::size_t& i, bool& valid) {
+    valid = false;
     const auto b0 = static_cast<unsigned char>(s[i]);
     if (b0 < 0x80) {
         ++i;
+        valid = true;
         return b0;
     }
     int len = 0;
@@ -55,6 +60,7 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
         cp = (cp << 6) | (b & 0x3F);
     }
     i = j;
+    valid = true;
     return cp;
 }
 
@@ -175,8 +181,52 @@ std::string FromBytesAsciiOnly(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+// Whether bytes[i] starts a valid UTF-8 sequence; when it does, its character is appended to
+// out and i moves past it.
+bool TakeValidUtf8(std::string_view bytes, std::size_t& i, std::string& out) {
+    std::size_t next = i;
+    bool valid = false;
+    const char32_t c = detail::DecodeOne(bytes, next, valid);
+    if (!valid)
+        return false;
+    AppendUtf8(out, c);
+    i = next;
+    return true;
+}
+
+// A run of byte characters inside text: decoded where valid UTF-8, each other byte kept as
+// the character of its code.
+void AppendByteRun(std::string& out, std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        if (!TakeValidUtf8(bytes, i, out))
+            AppendUtf8(out, static_cast<unsigned char>(bytes[i++]));
+    }
+}
+
+}  // namespace
+
 std::string DecodeUtf8Bytes(std::string_view text) {
-    return DecodeUtf8(LowBytes(text));
+    bool onlyBytes = true;
+    ForEachChar(text, [&](char32_t c) { onlyBytes = onlyBytes && c <= 0xFF; });
+    if (onlyBytes)
+        return DecodeUtf8(LowBytes(text));
+    std::string out;
+    out.reserve(text.size());
+    std::string run;
+    ForEachChar(text, [&](char32_t c) {
+        if (c <= 0xFF) {
+            run.push_back(static_cast<char>(c));
+            return;
+        }
+        AppendByteRun(out, run);
+        run.clear();
+        AppendUtf8(out, c);
+    });
+    AppendByteRun(out, run);
+    return out;
 }
 
 namespace {

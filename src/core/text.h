@@ -35,7 +35,12 @@ std::string LowBytes(std::string_view utf8);
 // One character per byte, with every byte above 0x7F read as "?".
 std::string FromBytesAsciiOnly(std::string_view bytes);
 
-// Takes the low 8 bits of each character as one byte and decodes the bytes as UTF-8.
+// Decodes text whose characters stand for bytes. Text made only of characters up to U+00FF:
+// the low 8 bits of each character are one byte and the bytes are decoded as UTF-8 (invalid
+// sequences as U+FFFD). Text that also holds characters above U+00FF is text already, with
+// bytes written beside it (a batch value with real-character escapes next to "\u00XX" byte
+// escapes): those characters pass unchanged, and each run of characters up to U+00FF is
+// decoded as UTF-8 where its bytes are valid UTF-8 and kept as it is where they are not.
 std::string DecodeUtf8Bytes(std::string_view text);
 
 // Removes characters up to and including the blank (codes 0 to 32) at both ends.
@@ -60,8 +65,11 @@ std::string UrlEncodeForm(std::string_view utf8);
 
 // ---- implementation of the template ----
 namespace detail {
+// Decodes one character at s[i] and advances i. An invalid or truncated sequence yields
+// U+FFFD (valid false) and consumes its maximal valid prefix (at least one byte).
 char32_t DecodeOne(std::string_view s, std::size_t& i);
-}
+char32_t DecodeOne(std::string_view s, std::size_t& i, bool& valid);
+}  // namespace detail
 
 template <typename Fn>
 void ForEachChar(std::string_view utf8, Fn&& fn) {

@@ -32,6 +32,29 @@ TEST(DecodeUtf8Bytes, TakesLowBytesAndDecodes) {
     EXPECT_EQ(ThroughCp1251(DecodeUtf8Bytes(FromLatin1("\xC3\x28"))), "?(");
 }
 
+// Text with characters above U+00FF is text already: those characters pass, and the runs of
+// byte characters around them are decoded where they are valid UTF-8 and kept where not.
+TEST(DecodeUtf8Bytes, TextBesideBytes) {
+    struct Case {
+        std::string text, decoded;
+    };
+    const Case cases[] = {
+        // Byte escapes of П, then the real И.
+        {FromLatin1("\xD0\x9F") + "И", "ПИ"},
+        // A lone byte before real text, and a lone byte between two runs of valid bytes.
+        {FromLatin1("\xD0") + "И", "\u00D0И"},
+        {FromLatin1("\xD1\x80\xD0") + "Иx" + FromLatin1("\xD0\xB8\xFF"), "р\u00D0Иxи\u00FF"},
+        // Characters up to U+00FF that are text («, » and a no-break space) beside Cyrillic.
+        {"«Иван»\u00A0", "«Иван»\u00A0"},
+        {"日本", "日本"},
+        // Only characters up to U+00FF: the Part's decoding, invalid bytes as U+FFFD.
+        {"«x»", "\uFFFDx\uFFFD"},
+        {FromLatin1("\xD0\x9F\xD0"), "П\uFFFD"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DecodeUtf8Bytes(c.text), c.decoded) << c.text;
+}
+
 TEST(Utf8, InvalidInputIsReplacedNotTrusted) {
     EXPECT_EQ(DecodeUtf8("\xE0\x80\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(DecodeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
