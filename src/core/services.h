@@ -26,6 +26,9 @@ struct UploadJob {
     std::vector<std::string> paramList;  // name=value lines echoed as parts
     std::string userAgent;               // the browser's User-Agent
     std::string cookie;                  // crpt_cookie
+    // The values of paramList are text already (a form request that named its character
+    // set); otherwise each character stands for a byte and they go through DecodeUtf8Bytes.
+    bool paramsAreText = false;
 };
 
 // Posts a result to the web service.

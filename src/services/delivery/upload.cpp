@@ -43,13 +43,11 @@ void AppendPart(std::string& out, std::string_view boundary, std::string_view na
     out += kCrLf;
 }
 
-// An echoed value as text. Values arrive one character per received byte and are decoded as
-// UTF-8 here; a value that holds a character above U+00FF is text already (a batch document's
-// "\u0418" escape, say) and is kept as it is instead of being cut to its low bytes.
-std::string EchoedValue(std::string_view value) {
-    bool bytes = true;
-    ForEachChar(value, [&](char32_t c) { bytes = bytes && c <= 0xFF; });
-    return bytes ? DecodeUtf8Bytes(value) : std::string(value);
+// An echoed value as text: as it is when the request's values are text already, otherwise
+// through DecodeUtf8Bytes (its characters stand for received bytes, or mix bytes with text as
+// a batch document's escapes do).
+std::string EchoedValue(std::string_view value, bool paramsAreText) {
+    return paramsAreText ? std::string(value) : DecodeUtf8Bytes(value);
 }
 
 std::string FileNameOnly(std::string_view path) {
@@ -62,7 +60,7 @@ std::string UploadBoundary(Clock::time_point when) {
     return Md5Hex(std::to_string(MillisecondsSinceLocalMidnight(when)));
 }
 
-std::string BuildMultipartHead(const std::vector<std::string>& paramList,
+std::string BuildMultipartHead(const std::vector<std::string>& paramList, bool paramsAreText,
                                std::string_view signature, std::string_view serverVersion,
                                std::string_view fileName, std::string_view boundary) {
     std::string head;
@@ -74,7 +72,7 @@ std::string BuildMultipartHead(const std::vector<std::string>& paramList,
             continue;
         const std::string_view value =
             eq == std::string::npos ? std::string_view() : std::string_view(line).substr(eq + 1);
-        AppendPart(head, boundary, name, UrlEncodeForm(EchoedValue(value)));
+        AppendPart(head, boundary, name, UrlEncodeForm(EchoedValue(value, paramsAreText)));
     }
     AppendPart(head, boundary, "crpt_signature", signature);
     AppendPart(head, boundary, "korvaloVersion", UrlEncodeForm(serverVersion));
@@ -190,8 +188,8 @@ TSignatureUploader::TSignatureUploader(ILogSink& log, SettingsStore& settings,
 
 void TSignatureUploader::UploadSignature(const UploadJob& job) {
     const std::string boundary = UploadBoundary();
-    const std::string head =
-        BuildMultipartHead(job.paramList, job.signature, serverVersion_, job.fileName, boundary);
+    const std::string head = BuildMultipartHead(job.paramList, job.paramsAreText, job.signature,
+                                                serverVersion_, job.fileName, boundary);
     const UploadBody body = BuildUploadBody(head, job.fileName, boundary);
 
     const Settings settings = settings_.Snapshot();

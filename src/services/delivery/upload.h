@@ -31,13 +31,13 @@ std::string UploadBoundary(Clock::time_point when = Clock::now());
 // - for every line of paramList in order whose name (the text before the first "=", the whole
 //   line when there is none) is not exactly "crpt_message":
 //   "--B" CRLF "Content-Disposition: form-data; name="<name>"" CRLF CRLF <value> CRLF, the
-//   value being the text after the first "=" through DecodeUtf8Bytes (unless it holds a
-//   character above U+00FF: then it is text already) and UrlEncodeForm, the name unchanged;
+//   value being the text after the first "=", through DecodeUtf8Bytes unless paramsAreText
+//   (the values are text already), then UrlEncodeForm; the name unchanged;
 // - the part "crpt_signature" with signature unchanged;
 // - the part "korvaloVersion" with serverVersion URL-encoded;
 // - the head of "crpt_file": filename = fileName without its folder,
 //   "Content-Type: application/x-macbinary", and the empty line.
-std::string BuildMultipartHead(const std::vector<std::string>& paramList,
+std::string BuildMultipartHead(const std::vector<std::string>& paramList, bool paramsAreText,
                                std::string_view signature, std::string_view serverVersion,
                                std::string_view fileName, std::string_view boundary);
 

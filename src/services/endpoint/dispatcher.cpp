@@ -174,7 +174,7 @@ void RequestDispatcher::BusyAnswer(Request& r) {
 
 void RequestDispatcher::FormPath(Request& r) {
     HttpResponseInfo& response = r.response;
-    if (!ParseFormParams(r.request.params, r.fields)) {
+    if (!ParseFormParams(r.request.params, r.request.paramsAreText, r.fields)) {
         services_.log.PrintInfo(loglines::MissingParameters());
         response.status = 301;
         response.location = r.request.referer;
@@ -263,6 +263,7 @@ void RequestDispatcher::BatchPath(Request& r) {
         if (code == kResultSigned) {
             const std::string answer = BatchAnswerJson(f, jobs);
             f.paramList = std::move(document->pairs);
+            f.paramsAreText = false;
             f.signature = "json";
             f.fileName = TempFileName(EnsureTempFolder(), ".txt");
             WriteFileBytes(f.fileName, answer);
@@ -286,7 +287,8 @@ void RequestDispatcher::UploadAndAnswer(Request& r) {
     const RequestFields& f = r.fields;
     services_.stage.store(1);
     services_.uploader.UploadSignature(UploadJob{f.urlToAnswer, f.signature, f.fileName,
-                                                 f.paramList, f.sUserAgent, f.crpt_cookie});
+                                                 f.paramList, f.sUserAgent, f.crpt_cookie,
+                                                 f.paramsAreText});
     HttpResponseInfo& response = r.response;
     response.contentType = "text/html";
     response.charSet = "windows-1251";

@@ -25,14 +25,16 @@ std::string ParamValue(const std::vector<std::string>& params, std::string_view 
     return {};
 }
 
-bool ParseFormParams(const std::vector<std::string>& params, RequestFields& fields) {
+bool ParseFormParams(const std::vector<std::string>& params, bool paramsAreText,
+                     RequestFields& fields) {
     fields.urlToAnswer = ParamValue(params, "urlToAnswer");
     fields.urlToRedirect = ParamValue(params, "urlToRedirect");
     fields.crpt_cookie = ParamValue(params, "crpt_cookie");
     fields.crpt_login = ParamValue(params, "crpt_login");
     fields.certificateNum = ReplaceAll(ParamValue(params, "certificateNum"), "+", " ");
     fields.maxFileUpload = IntegerOrZero(ParamValue(params, "maxFileUpload"));
-    fields.crpt_message = ThroughCp1251(DecodeUtf8Bytes(ParamValue(params, "crpt_message")));
+    const std::string message = ParamValue(params, "crpt_message");
+    fields.crpt_message = ThroughCp1251(paramsAreText ? message : DecodeUtf8Bytes(message));
     fields.noShow = ToLowerAscii(ParamValue(params, "noshow"));
     fields.useIdCard = IntegerOrZero(ParamValue(params, "useIdCard"));
 
@@ -42,6 +44,7 @@ bool ParseFormParams(const std::vector<std::string>& params, RequestFields& fiel
         text += "\r\n";
     }
     fields.paramList = SplitLines(text);
+    fields.paramsAreText = paramsAreText;
     return !fields.urlToAnswer.empty() && !fields.urlToRedirect.empty();
 }
 

@@ -41,13 +41,38 @@ std::string PercentDecode(std::string_view piece) {
 
 }  // namespace
 
-std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
-    const std::string cs = ToLowerAscii(charset);
+namespace {
+
+enum class Charset { Unknown, Utf8, Cp1251, Latin1 };
+
+Charset CharsetOf(std::string_view name) {
+    const std::string cs = ToLowerAscii(Trim(name));
     if (cs == "utf-8" || cs == "utf8")
-        return DecodeUtf8(bytes);
+        return Charset::Utf8;
     if (cs == "windows-1251" || cs == "cp1251")
-        return FromCp1251(bytes);
+        return Charset::Cp1251;
+    if (cs == "iso-8859-1" || cs == "latin1" || cs == "us-ascii")
+        return Charset::Latin1;
+    return Charset::Unknown;
+}
+
+}  // namespace
+
+std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
+    switch (CharsetOf(charset)) {
+        case Charset::Utf8:
+            return DecodeUtf8(bytes);
+        case Charset::Cp1251:
+            return FromCp1251(bytes);
+        case Charset::Latin1:
+        case Charset::Unknown:
+            break;
+    }
     return FromLatin1(bytes);
+}
+
+bool IsKnownCharset(std::string_view charset) {
+    return CharsetOf(charset) != Charset::Unknown;
 }
 
 std::vector<std::string> DecodeFormParams(std::string_view encoded, std::string_view charset) {

@@ -30,4 +30,9 @@ std::string ContentTypeMedia(std::string_view contentType);
 // Bytes read in a character set as DecodeFormParams reads them.
 std::string DecodeCharset(std::string_view bytes, std::string_view charset);
 
+// Whether DecodeCharset reads bytes as characters of charset (utf-8, windows-1251,
+// iso-8859-1 and their other names) rather than one character per byte because it names no
+// character set or one that is not known.
+bool IsKnownCharset(std::string_view charset);
+
 }  // namespace korvalo

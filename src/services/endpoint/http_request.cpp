@@ -53,7 +53,9 @@ HttpRequestInfo MakeRequestInfo(http::request<http::string_body>& req) {
             encoded += query;
         }
     }
-    info.params = DecodeFormParams(encoded, ContentTypeCharset(info.contentType));
+    const std::string charset = ContentTypeCharset(info.contentType);
+    info.params = DecodeFormParams(encoded, charset);
+    info.paramsAreText = IsKnownCharset(charset);
     return info;
 }
 

@@ -29,6 +29,9 @@ struct HttpRequestInfo {
     // iso-8859-1); with none named (or one not known) every byte becomes one character of the
     // same code (0 to 255).
     std::vector<std::string> params;
+    // The Content-Type named a known character set, so the values of params are text (real
+    // characters); otherwise each of their characters stands for one received byte.
+    bool paramsAreText = false;
     std::string contentType;          // whole Content-Type value, empty when absent
     std::int64_t contentLength = -1;  // -1 when the request carries no Content-Length
     std::string userAgent;

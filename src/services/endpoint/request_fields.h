@@ -20,9 +20,12 @@ struct RequestFields {
     std::string noShow;                  // F: lower-cased; "true" hides the message
     int useIdCard = 0;                   // F B: non-zero signs through the ID card
     std::vector<std::string> paramList;  // F B: name=value lines echoed by the upload
-    std::string beanName;                // B: single-byte text
-    std::string beanMethod;              // B: single-byte text
-    std::string idUser;                  // B: single-byte text
+    // F B: the values of paramList are text already (a form request whose Content-Type named
+    // a character set); otherwise the upload decodes them with DecodeUtf8Bytes.
+    bool paramsAreText = false;
+    std::string beanName;    // B: single-byte text
+    std::string beanMethod;  // B: single-byte text
+    std::string idUser;      // B: single-byte text
 
     // Set by the dispatcher.
     std::string sUserAgent;         // the browser's User-Agent (single-byte text)

@@ -39,7 +39,7 @@ std::string WithBoundary(std::string text, const std::string& boundary) {
 
 TEST(MultipartHead, EchoesTheParametersThenSignatureVersionAndFileHead) {
     const std::string head =
-        BuildMultipartHead(FixtureParams(), "MIIBsig\r\nline2\r\n", "1.0.0.0",
+        BuildMultipartHead(FixtureParams(), false, "MIIBsig\r\nline2\r\n", "1.0.0.0",
                            "/tmp/Korvalo/202435_978.htm", "0123456789abcdef0123456789abcdef");
     const std::string expected = WithBoundary(
         "--{B}\r\n"
@@ -92,6 +92,33 @@ TEST(MultipartHead, EchoesTheParametersThenSignatureVersionAndFileHead) {
         "\r\n",
         "0123456789abcdef0123456789abcdef");
     EXPECT_EQ(head, expected);
+}
+
+// What one echoed value becomes: bytes are decoded, text is kept, and text beside bytes keeps
+// its characters while the bytes around them are decoded where they are UTF-8.
+TEST(MultipartHead, EchoedValuesByKind) {
+    struct Case {
+        std::string value;
+        bool paramsAreText;
+        std::string encoded;
+    };
+    const Case cases[] = {
+        {FromLatin1("\xD0\x9F\xC2\xAB \xC2\xA0"), false, "%D0%9F%C2%AB+%C2%A0"},
+        {"П« \u00A0", true, "%D0%9F%C2%AB+%C2%A0"},
+        // Text up to U+00FF that arrived as text is not cut to its low bytes.
+        {"«é»", true, "%C2%AB%C3%A9%C2%BB"},
+        {FromLatin1("\xD0\x9F") + "И", false, "%D0%9F%D0%98"},
+        {FromLatin1("\xD0") + "И", false, "%C3%90%D0%98"},
+    };
+    for (const Case& c : cases) {
+        const std::string head =
+            BuildMultipartHead({"v=" + c.value}, c.paramsAreText, "", "", "", "B");
+        const std::string start = "--B\r\nContent-Disposition: form-data; name=\"v\"\r\n\r\n";
+        ASSERT_EQ(head.rfind(start, 0), 0u) << head;
+        EXPECT_EQ(head.substr(start.size(), head.find("\r\n", start.size()) - start.size()),
+                  c.encoded)
+            << c.value;
+    }
 }
 
 TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {

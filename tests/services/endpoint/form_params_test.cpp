@@ -18,7 +18,7 @@ TEST(ParseFormParams, AddressesOnlyLeaveEverythingElseEmpty) {
     fields.crpt_cookie = "old";
     fields.maxFileUpload = 7;
     fields.beanName = "bean";
-    EXPECT_TRUE(ParseFormParams(Query("urlToAnswer=A&urlToRedirect=B"), fields));
+    EXPECT_TRUE(ParseFormParams(Query("urlToAnswer=A&urlToRedirect=B"), false, fields));
     EXPECT_EQ(fields.urlToAnswer, "A");
     EXPECT_EQ(fields.urlToRedirect, "B");
     for (const std::string* text : {&fields.crpt_cookie, &fields.crpt_login, &fields.certificateNum,
@@ -35,7 +35,7 @@ TEST(ParseFormParams, MissingOrEmptyAddressGivesFalseButFillsFields) {
                                               "urlToAnswer=&urlToRedirect=B", "urltoanswer"};
     for (const std::string& q : queries) {
         RequestFields fields;
-        EXPECT_FALSE(ParseFormParams(Query(q + "&crpt_cookie=c"), fields)) << q;
+        EXPECT_FALSE(ParseFormParams(Query(q + "&crpt_cookie=c"), false, fields)) << q;
         EXPECT_EQ(fields.crpt_cookie, "c") << q;
     }
 }
@@ -90,9 +90,31 @@ TEST(ParseFormParams, ConversionsOfEachField) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
         RequestFields fields;
-        ParseFormParams(Query(c.query), fields);
+        ParseFormParams(Query(c.query), false, fields);
         c.check(fields);
     }
+}
+
+// A request that names its character set delivers text: the message is taken as it is (é is
+// not in code page 1251; the byte E9 of code page 1251 is й), and the echo is told so.
+TEST(ParseFormParams, TextParametersAreNotDecodedAgain) {
+    for (const char* charset : {"utf-8", "windows-1251"}) {
+        SCOPED_TRACE(charset);
+        RequestFields fields;
+        const std::string encoded =
+            std::string(charset) == "utf-8"
+                ? "crpt_message=%D0%9F%D1%80%D0%B8+%C2%AB%D0%B2%C2%BB+%C2%A0%C3%A9"
+                : "crpt_message=%CF%F0%E8+%AB%E2%BB+%A0%E9";
+        ParseFormParams(DecodeFormParams(encoded, charset), true, fields);
+        EXPECT_EQ(fields.crpt_message,
+                  std::string(charset) == "utf-8" ? "При «в» \u00A0?" : "При «в» \u00A0й");
+        EXPECT_TRUE(fields.paramsAreText);
+    }
+    RequestFields fields;
+    fields.paramsAreText = true;
+    ParseFormParams(Query("crpt_message=%D0%9F%D1%80%D0%B8+%C2%AB%C2%A0%C2%BB"), false, fields);
+    EXPECT_EQ(fields.crpt_message, "При «\u00A0»");
+    EXPECT_FALSE(fields.paramsAreText);
 }
 
 TEST(ParamValue, FirstMatchWithoutRegardToCase) {

@@ -141,6 +141,15 @@ TEST(DecodeFormParams, PiecesPlusPercentAndCharsets) {
         EXPECT_THROW(DecodeFormParams(bad, ""), InvalidPercentEscape) << bad;
 }
 
+TEST(DecodeFormParams, OnlyKnownCharsetsMakeText) {
+    for (const char* known : {"utf-8", "UTF8", "windows-1251", "cp1251", "ISO-8859-1", "latin1"})
+        EXPECT_TRUE(IsKnownCharset(known)) << known;
+    for (const char* unknown : {"", "koi8-r", "utf-16"})
+        EXPECT_FALSE(IsKnownCharset(unknown)) << unknown;
+    // An unknown character set reads one character per byte, as none does.
+    EXPECT_EQ(DecodeFormParams("m=%D0%9F", "koi8-r"), DecodeFormParams("m=%D0%9F", ""));
+}
+
 TEST(ContentTypeParts, MediaAndCharset) {
     EXPECT_EQ(ContentTypeMedia(" application/json ; charset=utf-8"), "application/json");
     EXPECT_EQ(ContentTypeCharset("text/html; charset=\"windows-1251\""), "windows-1251");
@@ -172,12 +181,14 @@ TEST_F(HttpServerTest, DeliversRequestAsReceived) {
                                   "Content-Type: application/x-www-form-urlencoded; charset=utf-8",
                                   "Content-Length: 19"}));
     EXPECT_EQ(form.params, (std::vector<std::string>{"m=П", "n=a b", "o=р", "q=A", "z=1"}));
+    EXPECT_TRUE(form.paramsAreText);
     EXPECT_EQ(form.contentLength, 19);
     EXPECT_EQ(form.userAgent, "UA/1.0");
     EXPECT_EQ(form.referer, "http://site/page");
 
     const HttpRequestInfo& get = requests[1];
     EXPECT_EQ(get.params, (std::vector<std::string>{"a=1", "b=\xC3\x8F"}));  // U+00CF
+    EXPECT_FALSE(get.paramsAreText);
     EXPECT_EQ(get.contentLength, -1);
     EXPECT_EQ(get.requestLine, "GET /?a=1&b=%CF HTTP/1.0");
 
