@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-    libboost1.81-dev libcurl4-openssl-dev libssl-dev openssl libengine-gost-openssl
+    libboost1.81-dev libboost-json1.81-dev libcurl4-openssl-dev libssl-dev openssl libengine-gost-openssl
     nlohmann-json3-dev libpugixml-dev libpcre2-dev libx11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     tinyproxy xvfb xauth xdotool x11-utils nginx-light wrk

@@ -232,8 +232,7 @@ void RequestDispatcher::FormPath(Request& r) {
 
 void RequestDispatcher::BatchPath(Request& r) {
     HttpResponseInfo& response = r.response;
-    std::optional<TJobDocument> document =
-        ParseJobDocument(FromBytesAsciiOnly(r.request.body), r.fields);
+    std::optional<TJobDocument> document = ParseJobDocument(DecodeUtf8(r.request.body), r.fields);
     if (!document)
         throw std::runtime_error("the body is not a batch document");
     if (!document->jobs) {

@@ -1,7 +1,8 @@
 #include "services/endpoint/job_document.h"
 
-#include <nlohmann/json.hpp>
+#include <boost/json/basic_parser_impl.hpp>
 
+#include <charconv>
 #include <cstdint>
 
 #include "core/base64.h"
@@ -11,8 +12,10 @@ namespace korvalo {
 
 namespace {
 
+namespace json = boost::json;
+
 // A JSON value as the document rules read it: objects keep every member in order, duplicates
-// included; scalars keep their value text.
+// included; scalars keep their value text (a number as written).
 struct JsonNode {
     enum class Kind { Scalar, String, Object, Array };
     Kind kind = Kind::Scalar;
@@ -32,44 +35,67 @@ struct JsonNode {
     }
 };
 
-// Builds a JsonNode tree from the parser's events; refuses nesting deeper than the limit.
-class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
+// Builds a JsonNode tree from the events of Boost.JSON's parser, which hands over every
+// number with the text it was written as. The parser itself limits the nesting depth.
+class TreeBuilder {
 public:
+    static constexpr std::size_t max_object_size = std::size_t(-1);
+    static constexpr std::size_t max_array_size = std::size_t(-1);
+    static constexpr std::size_t max_key_size = std::size_t(-1);
+    static constexpr std::size_t max_string_size = std::size_t(-1);
+
     JsonNode root;
 
-    bool null() override { return Add(Scalar("null")); }
-    bool boolean(bool value) override { return Add(Scalar(value ? "true" : "false")); }
-    bool number_integer(number_integer_t value) override {
-        return Add(Scalar(std::to_string(value)));
-    }
-    bool number_unsigned(number_unsigned_t value) override {
-        return Add(Scalar(std::to_string(value)));
-    }
-    bool number_float(number_float_t, const string_t& text) override { return Add(Scalar(text)); }
-    bool string(string_t& value) override {
-        JsonNode node;
-        node.kind = JsonNode::Kind::String;
-        node.text = std::move(value);
-        return Add(std::move(node));
-    }
-    bool binary(binary_t&) override { return false; }
-    bool start_object(std::size_t) override { return Open(JsonNode::Kind::Object); }
-    bool key(string_t& name) override {
-        key_ = std::move(name);
+    bool on_document_begin(json::error_code&) { return true; }
+    bool on_document_end(json::error_code&) { return true; }
+    bool on_object_begin(json::error_code&) { return Open(JsonNode::Kind::Object); }
+    bool on_object_end(std::size_t, json::error_code&) { return Close(); }
+    bool on_array_begin(json::error_code&) { return Open(JsonNode::Kind::Array); }
+    bool on_array_end(std::size_t, json::error_code&) { return Close(); }
+    bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
+        key_.append(part.data(), part.size());
         return true;
     }
-    bool end_object() override { return Close(); }
-    bool start_array(std::size_t) override { return Open(JsonNode::Kind::Array); }
-    bool end_array() override { return Close(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        return false;
+    bool on_key(json::string_view part, std::size_t, json::error_code&) {
+        key_.append(part.data(), part.size());
+        return true;
     }
+    bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
+        text_.append(part.data(), part.size());
+        return true;
+    }
+    bool on_string(json::string_view part, std::size_t, json::error_code&) {
+        text_.append(part.data(), part.size());
+        return Add(JsonNode::Kind::String);
+    }
+    bool on_number_part(json::string_view part, json::error_code&) {
+        text_.append(part.data(), part.size());
+        return true;
+    }
+    bool on_int64(std::int64_t, json::string_view part, json::error_code& ec) {
+        return on_number(part, ec);
+    }
+    bool on_uint64(std::uint64_t, json::string_view part, json::error_code& ec) {
+        return on_number(part, ec);
+    }
+    bool on_double(double, json::string_view part, json::error_code& ec) {
+        return on_number(part, ec);
+    }
+    bool on_bool(bool value, json::error_code&) {
+        text_ = value ? "true" : "false";
+        return Add(JsonNode::Kind::Scalar);
+    }
+    bool on_null(json::error_code&) {
+        text_ = "null";
+        return Add(JsonNode::Kind::Scalar);
+    }
+    bool on_comment_part(json::string_view, json::error_code&) { return false; }
+    bool on_comment(json::string_view, json::error_code&) { return false; }
 
 private:
-    static JsonNode Scalar(std::string text) {
-        JsonNode node;
-        node.text = std::move(text);
-        return node;
+    bool on_number(json::string_view part, json::error_code&) {
+        text_.append(part.data(), part.size());
+        return Add(JsonNode::Kind::Scalar);
     }
 
     // Appends node to the open container (or makes it the root) and returns where it lives.
@@ -79,20 +105,25 @@ private:
             return &root;
         }
         JsonNode& parent = *open_.back();
-        if (parent.kind == JsonNode::Kind::Object)
+        if (parent.kind == JsonNode::Kind::Object) {
             parent.names.push_back(std::move(key_));
+            key_.clear();
+        }
         parent.values.push_back(std::move(node));
         return &parent.values.back();
     }
 
-    bool Add(JsonNode node) {
+    // A scalar or string with the text gathered so far.
+    bool Add(JsonNode::Kind kind) {
+        JsonNode node;
+        node.kind = kind;
+        node.text = std::move(text_);
+        text_.clear();
         Place(std::move(node));
         return true;
     }
 
     bool Open(JsonNode::Kind kind) {
-        if (open_.size() >= kMaxJsonDepth)
-            return false;
         JsonNode node;
         node.kind = kind;
         // A container's own vector only grows while it is the innermost open one, so the
@@ -108,13 +139,76 @@ private:
 
     std::vector<JsonNode*> open_;
     std::string key_;
+    std::string text_;
 };
 
+bool IsHex4(std::string_view text, std::size_t at) {
+    if (at + 4 > text.size())
+        return false;
+    for (std::size_t k = at; k < at + 4; ++k) {
+        const char c = text[k];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// The code of the escape "\uXXXX" at text[at], or -1 when there is none.
+long EscapeAt(std::string_view text, std::size_t at) {
+    if (at + 1 >= text.size() || text[at] != '\\' || text[at + 1] != 'u' || !IsHex4(text, at + 2))
+        return -1;
+    long code = 0;
+    std::from_chars(text.data() + at + 2, text.data() + at + 6, code, 16);
+    return code;
+}
+
+// text with every escape of a lone UTF-16 surrogate (a high one not followed by the escape of
+// a low one, or a low one on its own), as a page's JSON.stringify writes for a broken string,
+// replaced by the escape of U+FFFD. Surrogate pairs and all other text stay as they are.
+std::string ReplaceLoneSurrogateEscapes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != '\\') {
+            out.push_back(text[i++]);
+            continue;
+        }
+        const long code = EscapeAt(text, i);
+        if (code < 0) {
+            // Another escape (or a backslash at the end): copied with the character it escapes,
+            // so that an escaped backslash is never read as the start of an escape.
+            out.append(text.substr(i, 2));
+            i += 2;
+            continue;
+        }
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            const long low = EscapeAt(text, i + 6);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                out.append(text.substr(i, 12));
+                i += 12;
+                continue;
+            }
+        }
+        if (code >= 0xD800 && code <= 0xDFFF)
+            out.append("\\ufffd");
+        else
+            out.append(text.substr(i, 6));
+        i += 6;
+    }
+    return out;
+}
+
 std::optional<JsonNode> ParseJson(std::string_view text) {
-    TreeBuilder builder;
-    if (!nlohmann::json::sax_parse(text, &builder))
+    const std::string prepared = ReplaceLoneSurrogateEscapes(text);
+    json::parse_options options;
+    options.max_depth = kMaxJsonDepth;
+    json::basic_parser<TreeBuilder> parser(options);
+    json::error_code ec;
+    const std::size_t used = parser.write_some(false, prepared.data(), prepared.size(), ec);
+    if (ec || used != prepared.size())
         return std::nullopt;
-    return std::move(builder.root);
+    return std::move(parser.handler().root);
 }
 
 std::int32_t IntegerOr(const std::string& text, std::int32_t fallback) {

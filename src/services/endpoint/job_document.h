@@ -30,16 +30,17 @@ public:
 // Nesting deeper than this makes a document unreadable.
 inline constexpr std::size_t kMaxJsonDepth = 512;
 
-// Parses the request body (read one character per byte, bytes above 0x7F as "?"). Returns
-// nothing when it is not a JSON object (also when truncated or nested deeper than
-// kMaxJsonDepth) or when a "files" member is not an array. The document alone sets the fields
-// below: those it does not name take their start-up values, never those of an earlier request
-// (which may have come from another site's page). Fills the fields the document names: urlToAnswer,
-// urlToRedirect, crpt_cookie and certificateNum through DecodeUtf8Bytes; beanName, beanMethod and
-// idUser through DecodeUtf8Bytes and the single-byte code page; maxFileUpload as an integer
-// (20000000 when not a number); useIdCard through DecodeUtf8Bytes as an integer (0 when not a
-// number). Throws JobDocumentError for a "files" element that is not an object. Elements without
-// "id" or "data64" are left out.
+// Parses the request body, decoded as UTF-8 (invalid sequences as U+FFFD). Numbers keep the
+// text they are written as ("-0", "1E400", "1.50"); the escape of a lone UTF-16 surrogate
+// reads as U+FFFD. Returns nothing when it is not a JSON object (also when truncated or
+// nested deeper than kMaxJsonDepth) or when a "files" member is not an array. The document
+// alone sets the fields below: those it does not name take their start-up values, never those
+// of an earlier request (which may have come from another site's page). Fills the fields the
+// document names: urlToAnswer, urlToRedirect, crpt_cookie and certificateNum through
+// DecodeUtf8Bytes; beanName, beanMethod and idUser through DecodeUtf8Bytes and the single-byte
+// code page; maxFileUpload as an integer (20000000 when not a number); useIdCard through
+// DecodeUtf8Bytes as an integer (0 when not a number). Throws JobDocumentError for a "files"
+// element that is not an object. Elements without "id" or "data64" are left out.
 std::optional<TJobDocument> ParseJobDocument(std::string_view text, RequestFields& fields);
 
 // The batch answer: {"urlToAnswer":..,"urlToRedirect":..,"crpt_cookie":..,"beanName":..,

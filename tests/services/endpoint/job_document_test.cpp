@@ -8,8 +8,9 @@
 namespace korvalo {
 namespace {
 
+// The body as the dispatcher hands it over: decoded as UTF-8.
 std::optional<TJobDocument> Parse(std::string_view text, RequestFields& fields) {
-    return ParseJobDocument(FromBytesAsciiOnly(text), fields);
+    return ParseJobDocument(DecodeUtf8(text), fields);
 }
 
 TEST(ParseJobDocument, AddressesAndOneJob) {
@@ -85,6 +86,32 @@ TEST(ParseJobDocument, EdgeCases) {
     EXPECT_TRUE(Parse(deep, fields));
 }
 
+// Numbers keep the text they are written as; a lone surrogate escape reads as U+FFFD; an
+// escaped backslash before "u" is no escape.
+TEST(ParseJobDocument, NumbersAsWrittenAndLoneSurrogates) {
+    RequestFields fields;
+    const auto doc = Parse(
+        R"({"z":-0,"big":1E400,"tiny":-1e-400,"f":1.50,"i":-9223372036854775809,"hi":"\ud800",)"
+        R"("lo":"a\udc00b","pair":"\ud83d\ude00","hiThenText":"\ud800\u0041","bs":"\\ud800",)"
+        R"("files":[{"id":-0,"data64":""},{"id":1E400,"data64":"YQ=="},{"id":"\udfff","data64":""}]})",
+        fields);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->pairs,
+              (std::vector<std::string>{"z=-0", "big=1E400", "tiny=-1e-400", "f=1.50",
+                                        "i=-9223372036854775809", "hi=\uFFFD", "lo=a\uFFFDb",
+                                        "pair=\U0001F600", "hiThenText=\uFFFDA", "bs=\\ud800"}));
+    ASSERT_TRUE(doc->jobs);
+    ASSERT_EQ(doc->jobs->size(), 3u);
+    EXPECT_EQ((*doc->jobs)[0].id, "-0");
+    EXPECT_EQ((*doc->jobs)[0].pData, "");
+    EXPECT_EQ((*doc->jobs)[1].id, "1E400");
+    EXPECT_EQ((*doc->jobs)[2].id, "\uFFFD");
+    // Other invalid JSON still fails: bad escapes, a bare minus, a leading zero, NaN.
+    for (const char* bad : {R"({"a":"\ud80"})", R"({"a":"\x"})", R"({"a":-})", R"({"a":01})",
+                            R"({"a":NaN})", R"({"a":1,})", "{\"a\":\"\\"})
+        EXPECT_FALSE(Parse(bad, fields)) << bad;
+}
+
 TEST(ParseJobDocument, FilesElementThatIsNotAnObjectFailsTheRequest) {
     RequestFields fields;
     EXPECT_THROW(Parse(R"({"files":[{"id":1,"data64":"YQ=="},5]})", fields), JobDocumentError);
@@ -110,16 +137,26 @@ TEST(ParseJobDocument, FieldConversions) {
         {R"({"useIdCard":"yes"})", [](const RequestFields& f) { EXPECT_EQ(f.useIdCard, 0); }},
         {R"({"certificateNum":"12+34"})",
          [](const RequestFields& f) { EXPECT_EQ(f.certificateNum, "12+34"); }},
-        // UTF-8 bytes written as one escape each survive; raw non-ASCII bytes arrive as "?".
+        // UTF-8 bytes written as one escape each survive; raw UTF-8 is real text.
         {R"({"beanName":"\u00d0\u009f\u00d1\u0080","urlToAnswer":"\u00d0\u009f"})",
          [](const RequestFields& f) {
              EXPECT_EQ(f.beanName, "Пр");
              EXPECT_EQ(f.urlToAnswer, "П");
          }},
-        {"{\"idUser\":\"\xD0\x9F\",\"beanMethod\":\"\\u00e2\\u0088\\u009a\"}",
+        {"{\"idUser\":\"\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2\",\"beanMethod\":"
+         "\"\\u00e2\\u0088\\u009a\"}",
          [](const RequestFields& f) {
-             EXPECT_EQ(f.idUser, "??");
+             EXPECT_EQ(f.idUser, "Иванов");
              EXPECT_EQ(f.beanMethod, "?");  // not in the single-byte code page
+         }},
+        // Byte escapes beside real characters, a lone byte escape, and bytes that are no UTF-8
+        // in the body itself.
+        {"{\"beanName\":\"\\u00d0\\u009f\\u0418\",\"idUser\":\"\\u00d0\xD0\x98\","
+         "\"crpt_cookie\":\"a\xFF\"}",
+         [](const RequestFields& f) {
+             EXPECT_EQ(f.beanName, "ПИ");
+             EXPECT_EQ(f.idUser, "?И");  // U+00D0 is not in the single-byte code page
+             EXPECT_EQ(f.crpt_cookie, "a\uFFFD");
          }},
         {R"({"crpt_cookie":"c=1; d=2"})",
          [](const RequestFields& f) { EXPECT_EQ(f.crpt_cookie, "c=1; d=2"); }},
