@@ -22,7 +22,6 @@ namespace {
 constexpr char kTextStoreUnavailable[] = "Не удалось подключиться к хранилищу сертификатов.";
 constexpr char kTextNotFound[] = "Cертификат не найден.";  // the first letter is Latin C
 constexpr char kTextNoCountry[] = "Не определена страна издателя";
-constexpr char kTextNoData[] = "Нет данных для подписи.";
 constexpr char kTextNoAvest[] = "Ошибка подписи Avest. Библиотека AvCryptMail не подключена.";
 
 // Hash algorithms by the issuer's country and the certificate's own signature algorithm.
@@ -231,10 +230,6 @@ bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
         const std::string country = ThroughCp1251(cert.IssuerPart(kOidCountry));
         if (FContext.options.debug)
             Log("issuerCountry: \"" + country + "\"");
-        if (data.empty()) {
-            Fail(kTextNoData);
-            return false;
-        }
         if (FContext.options.avCrypt) {
             if (FContext.avest == nullptr)
                 throw std::runtime_error(kTextNoAvest);

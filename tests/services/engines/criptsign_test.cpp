@@ -89,12 +89,25 @@ TEST(TSignHashTableTest, CountryAndSignatureAlgorithmChooseTheHash) {
 
 TEST_F(TSignTest, AStoreThatCannotBeOpenedFailsQuietly) {
     WriteBytes(work_ / "doc.txt", "data");
+    WriteBytes(work_ / "a-file", "x");
     TSignContext ctx = Context(WithHash(kSha256));
-    ctx.storeLocation = work_ / "no-such-store";
+    ctx.storeLocation = work_ / "a-file" / "MY";
     TSign sign(ctx, (work_ / "doc.txt").string(), "0A0B 0C0D");
     EXPECT_FALSE(sign.Sign());
     EXPECT_EQ(sign.message(), "Не удалось подключиться к хранилищу сертификатов.");
     EXPECT_TRUE(sign.Signature().empty());
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+// A store folder that does not exist yet is an empty store, made on the way.
+TEST_F(TSignTest, AMissingStoreIsAnEmptyOne) {
+    WriteBytes(work_ / "doc.txt", "data");
+    TSignContext ctx = Context(WithHash(kSha256));
+    ctx.storeLocation = work_ / "new" / "MY";
+    TSign sign(ctx, (work_ / "doc.txt").string(), "0A0B 0C0D");
+    EXPECT_FALSE(sign.Sign());
+    EXPECT_EQ(sign.message(), "Cертификат не найден.");
+    EXPECT_TRUE(std::filesystem::is_directory(ctx.storeLocation));
     EXPECT_TRUE(log_.Lines().empty());
 }
 
@@ -286,29 +299,61 @@ TEST_F(TSignTest, BatchSignsEveryJobAndAsksForThePasswordOnce) {
     EXPECT_EQ(log_.Lines().size(), 6u);
 }
 
+// The activity log refuses the start line of the third signature, as a failure while signing
+// that one document.
+class ThirdSignatureFails : public RecordingLog {
+public:
+    void PrintInfo(const std::string& text) override {
+        if (text.find("выработка подписи начата") != std::string::npos && ++starts_ == 3)
+            throw std::runtime_error("третий документ не подписан");
+        RecordingLog::PrintInfo(text);
+    }
+
+private:
+    int starts_ = 0;
+};
+
 TEST_F(TSignTest, BatchStopsAtTheFirstFailingJob) {
-    // The third document is empty (a "data64" of zero bytes): nothing to sign.
     TJobList jobs = {{"1", "one", "", ""},
                      {"2", "two", "", ""},
-                     {"3", "", "", ""},
+                     {"3", "three", "", ""},
                      {"4", "four", "", ""},
                      {"5", "five", "", ""}};
     jobs[4].sign = "left over from an earlier attempt";
-    TSign sign(Context(WithHash(kSha256)), jobs, "0E0C", "");
+    ThirdSignatureFails log;
+    TSign sign(TSignContext{log, WithHash(kSha256), world_->store.path(), &prompt_, nullptr}, jobs,
+               "0E0C", "");
     EXPECT_FALSE(sign.Sign());
-    EXPECT_EQ(sign.message(), "Нет данных для подписи.");
+    EXPECT_EQ(sign.message(), "третий документ не подписан");
     ExpectGoodSignature(Base64Decode(jobs[0].sign), "one", world_->caDe, kSha256);
     ExpectGoodSignature(Base64Decode(jobs[1].sign), "two", world_->caDe, kSha256);
     EXPECT_TRUE(jobs[0].error.empty());
     EXPECT_TRUE(jobs[1].error.empty());
     EXPECT_TRUE(jobs[2].sign.empty());
-    EXPECT_EQ(jobs[2].error, "Нет данных для подписи.");
+    EXPECT_EQ(jobs[2].error, "третий документ не подписан");
     for (int i : {3, 4}) {
         EXPECT_TRUE(jobs[i].sign.empty()) << i;
         EXPECT_TRUE(jobs[i].error.empty()) << i;
     }
-    ASSERT_FALSE(log_.Lines().empty());
-    EXPECT_TRUE(IsStamped(log_.Lines().back(), " Нет данных для подписи."));
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_TRUE(IsStamped(log.Lines().back(), " третий документ не подписан"));
+}
+
+// Empty data is signed like any other: a detached signature over zero bytes verifies.
+TEST_F(TSignTest, EmptyDataIsSigned) {
+    WriteBytes(work_ / "empty.txt", "");
+    TSign single(Context(WithHash(kSha256)), (work_ / "empty.txt").string(), "0E0C");
+    ASSERT_TRUE(single.Sign()) << single.message();
+    ExpectBase64Lines64(single.Signature());
+    ExpectGoodSignature(Base64Decode(single.Signature()), "", world_->caDe, kSha256);
+
+    TJobList jobs = {{"1", "one", "", ""}, {"2", "", "", ""}};
+    TSign batch(Context(WithHash(kSha256)), jobs, "0E0C", "");
+    ASSERT_TRUE(batch.Sign()) << batch.message();
+    for (const TRecordSign& job : jobs) {
+        EXPECT_TRUE(job.error.empty());
+        ExpectGoodSignature(Base64Decode(job.sign), job.pData, world_->caDe, kSha256);
+    }
 }
 
 TEST_F(TSignTest, BatchWithACancelledPromptAndAnEmptyList) {
@@ -392,7 +437,6 @@ TEST_F(TSignTest, AvCryptSendsSingleAndBatchToTheAvestSigner) {
 
 TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
     const std::size_t fdsBefore = OpenDescriptorCount();
-    WriteBytes(work_ / "empty.txt", "");
     std::filesystem::create_directory(work_ / "folder");
     // A sparse file of 2 GiB: nothing is allocated on disk or in memory.
     ASSERT_EQ(truncate(WriteEmpty(work_ / "huge.bin").c_str(), std::int64_t{2} << 30), 0);
@@ -407,7 +451,6 @@ TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
          "Не удается открыть файл \"" + (work_ / "folder").string() + "\". Отказано в доступе."},
         {(work_ / "huge.bin").string(),
          "Размер файла (2147483648) превышает допустимый (1073741824)."},
-        {(work_ / "empty.txt").string(), "Нет данных для подписи."},
     };
     for (const Case& c : cases) {
         log_.ClearInfo();
