@@ -28,7 +28,9 @@ void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt) {
     // The signing dialogs, with the password window for protected keys of the store.
     if (!parts.dialogs) {
         parts.dialogs = [](TFMain& main) {
-            return std::make_unique<QtSigningDialogs>(SigningEnvironment(main.Log()));
+            SigningEnvironment environment(main.Log());
+            environment.storeLocation = main.CertStoreLocation();
+            return std::make_unique<QtSigningDialogs>(environment);
         };
     }
     // The upload of signed results, with the proxy login dialog.

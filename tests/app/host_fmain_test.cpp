@@ -81,6 +81,7 @@ protected:
             return 0;
         };
         options_.releaseAvest = [this] { ++avestReleases; };
+        options_.certStore = dir_ / "certs" / "MY";
     }
     void TearDown() override {
         main_.reset();
@@ -93,6 +94,18 @@ protected:
         return *main_;
     }
     std::uint16_t Port() { return main_->Endpoint()->Port(); }
+    // The log lines without their time stamps ("hh:nn:ss ---> text" as "text").
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> messages;
+        for (const std::string& line : log.model.Lines())
+            messages.push_back(
+                line.size() > 14 && line.compare(8, 6, " ---> ") == 0 ? line.substr(14) : line);
+        return messages;
+    }
+    // The start-up line that names the certificate store's folder.
+    std::string StoreLine() const {
+        return "Хранилище сертификатов: " + (dir_ / "certs" / "MY").string();
+    }
 
     fs::path dir_;
     TFMainOptions options_;
@@ -133,7 +146,10 @@ TEST_F(TFMainTest, StartUpRunsItsStepsInOrder) {
     EXPECT_EQ(main.UpdateComp().Language, TLanguage::ru);
     EXPECT_EQ(updateChecks, 1);
     EXPECT_TRUE(notifier.boxes.empty());
-    EXPECT_TRUE(log.model.Lines().empty());
+    // The only line names the store folder, which start-up leaves to the dialogs to make.
+    EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()});
+    EXPECT_FALSE(fs::exists(dir_ / "certs"));
+    EXPECT_EQ(main.CertStoreLocation(), dir_ / "certs" / "MY");
     EXPECT_FALSE(main.QuitRequested());
 
     const auto answer = testing::Options(Port());
@@ -168,7 +184,7 @@ TEST_F(TFMainTest, APortInUseShowsTheMessageAndAsksToEnd) {
     EXPECT_EQ(window.calls[0], "quit");
     EXPECT_EQ(window.calls.size(), 4u);  // then tray, balloon and caption
     EXPECT_EQ(fs::file_size(dir_ / "request.txt"), 0u);
-    EXPECT_TRUE(log.model.Lines().empty());
+    EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()});
 }
 
 TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
@@ -180,8 +196,9 @@ TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
     EXPECT_FALSE(main.Store().Snapshot().debug);
     EXPECT_FALSE(main.Store().Snapshot().debugExt);
     const std::vector<std::string> lines = {
+        StoreLine(),
         "Ошибка при создании файла протокола - запустите программу от имени Администратора"};
-    EXPECT_EQ(log.model.Lines(), lines);
+    EXPECT_EQ(Messages(), lines);
     EXPECT_TRUE(main.Endpoint()->Active());
 }
 
@@ -238,8 +255,9 @@ TEST_F(TFMainTest, AnUnreadableSettingsFileGivesDefaultsAndALogLine) {
     const Settings settings = main_->Store().Snapshot();
     EXPECT_EQ(settings.proxyPort, 80);
     EXPECT_FALSE(settings.debug);
-    ASSERT_EQ(log.model.Lines().size(), 1u);
+    ASSERT_EQ(log.model.Lines().size(), 2u);
     EXPECT_NE(log.model.Lines()[0].find("не читается"), std::string::npos);
+    EXPECT_EQ(Messages()[1], StoreLine());
     EXPECT_TRUE(main_->Endpoint()->Active());
 }
 

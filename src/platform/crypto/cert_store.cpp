@@ -1,9 +1,11 @@
 #include "platform/crypto/cert_store.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
@@ -125,11 +127,28 @@ KeyResult StoreCertificate::LoadPrivateKey(IKeyPasswordPrompt* prompt) const {
 
 // ---- CertStore ---------------------------------------------------------------------------
 
+bool EnsureCertStoreFolder(const fs::path& folder) {
+    if (folder.empty())
+        return false;
+    std::error_code ec;
+    if (fs::is_directory(folder, ec))
+        return true;
+    // Each missing folder on the way is made private to the user, as the folders of a fresh
+    // account's data directory are.
+    fs::path partial;
+    for (const fs::path& part : folder) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return fs::is_directory(folder, ec);
+}
+
 std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder) {
     EnsureGostEngine();
-    std::error_code ec;
-    if (folder.empty() || !fs::is_directory(folder, ec))
+    if (!EnsureCertStoreFolder(folder))
         return nullptr;
+    std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec)
         return nullptr;

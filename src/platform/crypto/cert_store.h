@@ -4,7 +4,9 @@
 //
 // Store layout
 // - The folder is $KORVALO_CERT_STORE, or ~/.local/share/korvalo/certs/MY when it is not set.
-//   A folder that does not exist or cannot be read is a store that cannot be opened.
+//   A folder that does not exist yet is an empty store: it is created (mode 0700, as is every
+//   missing folder above it) when the store is opened. A folder that cannot be created or
+//   read, or a path that is no folder, is a store that cannot be opened.
 // - Every regular file whose name ends in ".p12", ".pfx" or ".pem" (any letter case) is one
 //   entry; entries are read in file-name order (byte order of the names), and that is the
 //   store's order. Other files are ignored.
@@ -68,6 +70,10 @@ std::string SerialToHex(std::string_view serialBytes, bool grouping);
 // ~/.local/share/korvalo/certs/MY ($HOME; the user database when HOME is not set).
 std::filesystem::path DefaultCertStoreLocation();
 
+// Makes sure the store folder exists: creates it and every missing folder above it, each
+// with mode 0700. False when it cannot be made or the path names something that is no folder.
+[[nodiscard]] bool EnsureCertStoreFolder(const std::filesystem::path& folder);
+
 // One personal certificate of the store.
 class StoreCertificate {
 public:
@@ -128,8 +134,9 @@ struct StoreProblem {
 // The opened store: its certificates read once, in store order.
 class CertStore {
 public:
-    // Reads the folder. Returns nothing when it does not exist, is not a folder or cannot be
-    // read (the store cannot be opened); an empty folder is an empty store.
+    // Reads the folder, creating it first when it does not exist (EnsureCertStoreFolder).
+    // Returns nothing when it cannot be created, is not a folder or cannot be read (the store
+    // cannot be opened); an empty or new folder is an empty store.
     static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder);
     static std::unique_ptr<CertStore> OpenDefault() { return Open(DefaultCertStoreLocation()); }
 

@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "core/timestamp.h"
 #include "core/version.h"
+#include "platform/crypto/cert_store.h"
 #include "services/endpoint/dispatcher.h"
 #include "services/endpoint/http_server.h"
 #include "services/engines/avcryptmail.h"
@@ -90,6 +91,8 @@ TFMain::TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOpti
         options_.startCompanion = [] { return CompanionStarter(ExecutableFolder()).Start(); };
     if (!options_.checkUpdate)
         options_.checkUpdate = &CheckUpdate;
+    if (options_.certStore.empty())
+        options_.certStore = DefaultCertStoreLocation();
     if (!options_.releaseAvest)
         options_.releaseAvest = [] {
             if (AvCryptMailLoaded())
@@ -155,6 +158,8 @@ void TFMain::StartCompanion() {
 void TFMain::FormCreate(IMainWindowHost& window) {
     // 1. Settings (with the companion start in the "IOLA" mode).
     LoadSettings();
+    // Where certificates go: the folder is made when a dialog first opens the store.
+    log_.PrintInfo(LogLine("Хранилище сертификатов: " + options_.certStore.string()));
 
     // 2, 3. A fresh busy gate (open) and empty request fields: a new dispatcher.
     DispatcherServices services{

@@ -3,6 +3,7 @@
 // order. It holds no window; the window side comes in through IMainWindowHost.
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,8 @@ struct TFMainOptions {
     std::function<int()> checkUpdate;
     // Releases the Avest library when it is loaded (default: UnloadAvCryptMail).
     std::function<void()> releaseAvest;
+    // The personal certificate store's folder (default: DefaultCertStoreLocation()).
+    std::filesystem::path certStore;
 };
 
 class TFMain {
@@ -77,7 +80,8 @@ public:
     TFMain(const TFMain&) = delete;
     TFMain& operator=(const TFMain&) = delete;
 
-    // Start-up, in this order: LoadSettings; a fresh busy gate and request fields; the endpoint
+    // Start-up, in this order: LoadSettings; a log line naming the certificate store's folder;
+    // a fresh busy gate and request fields; the endpoint
     // (a port in use shows "Порт Korvalo уже занят." and asks the application to end, the
     // remaining steps still run); the protocol file when debug or debugExt is on (on failure
     // both go off and the administrator hint is logged); the tray icon and the start balloon;
@@ -106,6 +110,8 @@ public:
     std::shared_ptr<TMyFile> ProtocolFile() const;
     const std::string& serverVersion() const { return serverVersion_; }
     const SettingsPaths& Paths() const { return options_.settingsPaths; }
+    // The folder of the personal certificate store the dialogs and engines use.
+    const std::filesystem::path& CertStoreLocation() const { return options_.certStore; }
     // The endpoint's dispatcher and server (null before FormCreate and after FormClose).
     RequestDispatcher* Dispatcher() { return dispatcher_.get(); }
     HttpServer* Endpoint() { return server_.get(); }

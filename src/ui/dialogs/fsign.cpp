@@ -119,7 +119,7 @@ bool TSignFileDialog::Prepare() {
     panel3_->show();
     if (Options().useIdCard != 0) {
         RemovePanel(panelCerts_);
-    } else if (!certs_->FillCertList(Environment().storeLocation, Options().certificateNum)) {
+    } else if (!FillCertificates(*certs_, Options().certificateNum)) {
         return false;
     }
     UpdateControls();

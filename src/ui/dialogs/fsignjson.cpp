@@ -90,7 +90,7 @@ TFSignFiles::~TFSignFiles() {
 bool TFSignFiles::Prepare(const std::string& preselect) {
     comboBoxCerts_->setFocus();
     LabelError()->clear();
-    if (!certs_->FillCertList(Environment().storeLocation, preselect))
+    if (!FillCertificates(*certs_, preselect))
         return false;
     UpdateControls();
     return true;

@@ -98,7 +98,7 @@ bool TFSignMsgDialog::Prepare(const std::string& fileName, bool showMessage) {
     }
     if (Options().useIdCard != 0) {
         RemovePanel(panelCerts_);
-    } else if (!certs_->FillCertList(Environment().storeLocation, Options().certificateNum)) {
+    } else if (!FillCertificates(*certs_, Options().certificateNum)) {
         return false;
     }
     UpdateControls();

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "core/timestamp.h"
 #include "ui/dialogs/certinfo.h"
 #include "ui/toolkit/foreground.h"
 
@@ -40,6 +41,22 @@ SigningDialog::SigningDialog(const DialogEnvironment& environment, const Signing
     setModal(true);
     setFont(DialogFont());
     setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+bool SigningDialog::FillCertificates(CertPanel& certs, const std::string& preselect) {
+    const std::string folder = environment_.storeLocation.string();
+    if (!certs.FillCertList(environment_.storeLocation, preselect)) {
+        environment_.log->PrintInfo(
+            LogLine("Хранилище сертификатов " + folder + " не удалось открыть"));
+        return false;
+    }
+    if (certs.serialArray().empty()) {
+        environment_.log->PrintInfo(
+            LogLine("Нет действующих сертификатов. Сертификат с ключом (файл .p12, .pfx или "
+                    ".pem) кладётся в папку " +
+                    folder));
+    }
+    return true;
 }
 
 SigningDialog::~SigningDialog() {

@@ -4,6 +4,7 @@
 #include "platform/crypto/cert_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,14 +104,37 @@ TEST_F(CertStoreTest, SerialBytesAreTheIntegerContentLeastSignificantFirst) {
 
 // ---- opening and order -------------------------------------------------------------------
 
-TEST_F(CertStoreTest, AFolderThatIsMissingOrNotAFolderCannotBeOpened) {
-    EXPECT_EQ(CertStore::Open(dir_ / "missing"), nullptr);
-    EXPECT_EQ(CertStore::Open(""), nullptr);
-    testing::WriteBytes(dir_ / "file", "x");
-    EXPECT_EQ(CertStore::Open(dir_ / "file"), nullptr);
+TEST_F(CertStoreTest, AMissingFolderIsCreatedAsAnEmptyStore) {
+    namespace fs = std::filesystem;
+    const fs::path folder = dir_ / "share" / "korvalo" / "MY";
+    auto created = CertStore::Open(folder);
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(created->Certificates().empty());
+    EXPECT_TRUE(created->Problems().empty());
+    // The folder and every folder made above it are the user's own.
+    for (const fs::path& made : {dir_ / "share", dir_ / "share" / "korvalo", folder}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(made.c_str(), &st), 0) << made;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << made;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+    }
+    // Certificates put there afterwards are listed.
+    testing::WritePem(folder / "1.pem", Issue(CertFor("01")));
+    auto filled = CertStore::Open(folder);
+    ASSERT_NE(filled, nullptr);
+    EXPECT_EQ(filled->Certificates().size(), 1u);
+
     auto empty = CertStore::Open(dir_.path());
     ASSERT_NE(empty, nullptr);
     EXPECT_TRUE(empty->Certificates().empty());
+}
+
+TEST_F(CertStoreTest, APathThatCannotBeAFolderCannotBeOpened) {
+    EXPECT_EQ(CertStore::Open(""), nullptr);
+    testing::WriteBytes(dir_ / "file", "x");
+    EXPECT_EQ(CertStore::Open(dir_ / "file"), nullptr);
+    EXPECT_EQ(CertStore::Open(dir_ / "file" / "MY"), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "file" / "MY"));
 }
 
 TEST_F(CertStoreTest, AnUnreadableFolderCannotBeOpened) {

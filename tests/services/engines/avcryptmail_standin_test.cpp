@@ -255,7 +255,9 @@ TEST_F(StandInTest, AttributeCertificateOfAnotherHolderIsRefused) {
 }
 
 TEST_F(StandInTest, MissingStoreFailsTheLogin) {
-    setenv("KORVALO_CERT_STORE", (temp_ / "nowhere").c_str(), 1);
+    // A folder below a file: a store that can never be made.
+    std::ofstream(temp_ / "a-file") << "x";
+    setenv("KORVALO_CERT_STORE", (temp_ / "a-file" / "MY").c_str(), 1);
     ASSERT_EQ(lib_->AvCmInit(AVCM_INIT_START), AVCM_OK);
     const AvCmLoginParam login[] = {{AVCM_PARAM_LOGIN_MODE, &kPersonal}};
     AvCmHandle connection = nullptr;

@@ -82,7 +82,11 @@ TestCert IssueUnder(const TestCert& ca, const NameSpec& subject, const std::stri
     return testing::IssueCert(ca, wanted);
 }
 
-FixtureStore::FixtureStore() : folder(dir / "MY"), caFile(dir / "ca.pem"), ca(MakeFixtureCa()) {
+FixtureStore::FixtureStore()
+    : folder(dir / "MY"),
+      caFile(dir / "ca.pem"),
+      unusable(dir / "ca.pem" / "MY"),
+      ca(MakeFixtureCa()) {
     std::filesystem::create_directories(folder);
     testing::WriteBytes(caFile, ca.CertPem());
     const auto day = std::chrono::hours(24);

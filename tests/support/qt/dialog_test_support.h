@@ -48,6 +48,8 @@ struct FixtureStore {
     TempDir dir;
     std::filesystem::path folder;  // the store
     std::filesystem::path caFile;  // the CA certificate (PEM), for checking signatures
+    // A store that cannot be opened: a folder below a file, which can never be made.
+    std::filesystem::path unusable;
     TestCert ca;
 };
 

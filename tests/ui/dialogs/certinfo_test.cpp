@@ -199,7 +199,7 @@ void CertInfoTest::theLastMatchIsSelectedAndDetailsComeFromTheFirst() {
 void CertInfoTest::aStoreThatCannotBeOpenedListsNothing() {
     PanelUnderTest ui;
     ui.viewer.setHtml("before");
-    QVERIFY(!ui.panel.FillCertList(store_.dir / "missing", "01"));
+    QVERIFY(!ui.panel.FillCertList(store_.unusable, "01"));
     QCOMPARE(ui.combo.count(), 0);
     QVERIFY(ui.panel.serialArray().empty());
     QVERIFY(ui.panel.certStore() == nullptr);

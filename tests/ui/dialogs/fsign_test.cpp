@@ -144,7 +144,7 @@ void FileDialogTest::signFollowsTheChosenFileAndCertificate() {
 }
 
 void FileDialogTest::idCardRequestNeedsOnlyAFile() {
-    Setup setup(store_.dir / "missing");  // no store is opened for the ID card
+    Setup setup(store_.unusable);  // no store is opened for the ID card
     setup.options.useIdCard = 1;
     testing::WriteBytes(*work_ / "a.txt", "a");
     setup.choices = {Q(*work_ / "a.txt")};
@@ -187,7 +187,7 @@ void FileDialogTest::noValidCertificateNeverEnablesSign() {
 }
 
 void FileDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
-    Setup setup(store_.dir / "missing");
+    Setup setup(store_.unusable);
     std::string fileName = "before";
     std::string signature = "before";
     QCOMPARE(ShowSignFileDialog(setup.environment, setup.options, fileName, signature, 2), 8);

@@ -117,8 +117,7 @@ void BatchDialogTest::noValidCertificateLeavesSignDisabled() {
 
 void BatchDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
     TJobList jobs = ThreeJobs();
-    QCOMPARE(
-        ShowSignFilesDialog(RealEnvironment(store_.dir / "missing"), Sha256Options(), jobs, ""), 8);
+    QCOMPARE(ShowSignFilesDialog(RealEnvironment(store_.unusable), Sha256Options(), jobs, ""), 8);
     for (const TRecordSign& job : jobs)
         QVERIFY(job.sign.empty() && job.error.empty());
 }

@@ -70,6 +70,7 @@ private slots:
     void panelsRemoved();
     void noValidCertificateLeavesSignDisabled();
     void aStoreThatCannotBeOpenedShowsNoWindow();
+    void aFreshHomeOpensWithAnEmptyStore();
     void waysOut_data();
     void waysOut();
     void aFailedThenASuccessfulSign();
@@ -191,10 +192,15 @@ void MessageDialogTest::noValidCertificateLeavesSignDisabled() {
     QVERIFY(!dialog.BtnSign()->isEnabled());
     dialog.BtnSign()->click();
     QVERIFY(setup.script.Calls().empty());
+    QCOMPARE(setup.log.lines.size(), std::size_t{1});
+    QVERIFY(
+        setup.log.lines[0].ends_with(" ---> Нет действующих сертификатов. Сертификат с ключом "
+                                     "(файл .p12, .pfx или .pem) кладётся в папку " +
+                                     dir.path().string()));
 }
 
 void MessageDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
-    Setup setup(store_.dir / "missing");
+    Setup setup(store_.unusable);
     TFSignMsgDialog dialog(setup.environment, setup.options);
     QVERIFY(!dialog.Prepare(WriteMessage("<p>x</p>"), true));
 
@@ -204,6 +210,56 @@ void MessageDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
              8);
     QCOMPARE(signature, std::string("unchanged"));
     QVERIFY(FindTopLevel("FSignMsgDialog") == nullptr);
+    QVERIFY(!setup.log.lines.empty());
+    QVERIFY(setup.log.lines[0].ends_with(" ---> Хранилище сертификатов " +
+                                         store_.unusable.string() + " не удалось открыть"));
+}
+
+// A fresh account without a store folder: the dialog opens with an empty list and Sign
+// disabled, the folder is made (private to the user), and the log says where certificates go.
+void MessageDialogTest::aFreshHomeOpensWithAnEmptyStore() {
+    const std::filesystem::path home = *work_ / "home";
+    std::filesystem::create_directory(home);
+    const char* oldHome = std::getenv("HOME");
+    const char* oldStore = std::getenv("KORVALO_CERT_STORE");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    const std::string savedStore = oldStore != nullptr ? oldStore : "";
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("KORVALO_CERT_STORE");
+    UiThreadLog log;
+    SigningEnvironment environment(log);  // the default store location of this account
+    EngineScript script;
+    environment.engines = script.Factory(log);
+    if (oldHome != nullptr)
+        ::setenv("HOME", savedHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+    if (oldStore != nullptr)
+        ::setenv("KORVALO_CERT_STORE", savedStore.c_str(), 1);
+
+    const std::filesystem::path folder = home / ".local/share/korvalo/certs/MY";
+    QCOMPARE(environment.storeLocation, folder);
+    QVERIFY(!std::filesystem::exists(home / ".local"));
+    TFSignMsgDialog dialog(environment, SigningOptions{});
+    QVERIFY(dialog.Prepare(WriteMessage("<p>x</p>"), true));
+    QTRY_VERIFY(dialog.MessageReady());
+    QCOMPARE(dialog.ComboBoxCerts()->count(), 0);
+    QVERIFY(!dialog.BtnSign()->isEnabled());
+    QVERIFY(dialog.HtmlViewer1()->toPlainText().isEmpty());
+    for (const std::filesystem::path& made :
+         {home / ".local", home / ".local/share", home / ".local/share/korvalo",
+          home / ".local/share/korvalo/certs", folder}) {
+        QVERIFY2(std::filesystem::is_directory(made), made.c_str());
+        QCOMPARE(std::filesystem::status(made).permissions() & std::filesystem::perms::all,
+                 std::filesystem::perms::owner_all);
+    }
+    QCOMPARE(log.lines.size(), std::size_t{1});
+    QVERIFY2(QString::fromStdString(log.lines[0])
+                 .endsWith(QString::fromStdString(
+                     " ---> Нет действующих сертификатов. Сертификат с ключом (файл .p12, "
+                     ".pfx или .pem) кладётся в папку " +
+                     folder.string())),
+             log.lines[0].c_str());
 }
 
 void MessageDialogTest::waysOut_data() {
