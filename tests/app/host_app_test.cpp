@@ -50,6 +50,7 @@ private:
             return CompanionOutcome{true, "run.sh", {}};
         };
         options.main.releaseAvest = [this] { ++avestReleases_; };
+        options.main.certStore = dir_.filePath("MY").toStdString();
         options.trayAvailable = [] { return false; };
         return options;
     }
@@ -138,8 +139,12 @@ private slots:
         // The rest of start-up still ran.
         QCOMPARE(host.Window().windowTitle(),
                  QStringLiteral("Протокол сервера v.") + QString::fromLatin1(GetProgramVersion()));
-        QVERIFY(host.Log().Model().Lines().size() == 1);  // only the notification area line
-        QCOMPARE(avestReleases_, 0);                      // ended without the shutdown steps
+        // The certificate store's folder and the notification area.
+        const std::vector<std::string> lines = host.Log().Model().Lines();
+        QCOMPARE(lines.size(), std::size_t{2});
+        QVERIFY(lines[0].ends_with(" ---> Хранилище сертификатов: " +
+                                   dir_.filePath("MY").toStdString()));
+        QCOMPARE(avestReleases_, 0);  // ended without the shutdown steps
     }
 };
 

@@ -75,8 +75,8 @@ protected:
     }
     void PutIni(const std::string& text) const { std::ofstream(dir_ / "korvalo.ini") << text; }
 
-    // The environment of this process without display, platform and settings variables, plus
-    // extra.
+    // The environment of this process without display, platform, settings and certificate
+    // store variables, plus extra (which replaces what it names).
     std::vector<std::string> Env(const std::vector<std::string>& extra) const {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
@@ -84,9 +84,13 @@ protected:
             const std::string name = entry.substr(0, entry.find('='));
             if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
                 name == "KORVALO_INI" || name == "XDG_CONFIG_HOME" || name == "http_proxy" ||
-                name == "HTTP_PROXY")
+                name == "HTTP_PROXY" || name == "KORVALO_CERT_STORE")
                 continue;
-            env.push_back(entry);
+            bool replaced = false;
+            for (const std::string& wanted : extra)
+                replaced |= wanted.rfind(name + "=", 0) == 0;
+            if (!replaced)
+                env.push_back(entry);
         }
         env.push_back("XDG_CONFIG_HOME=" + (dir_ / "config").string());
         env.push_back("KORVALO_LOG_STDERR=1");
@@ -234,6 +238,50 @@ TEST_F(KorvaloProcessTest, WithoutADisplayItServesAndLogsWhatItCouldNotDo) {
     EXPECT_TRUE(WaitForText(dir_ / "again.log", "не читается", 1, 10s));
     again->Signal(SIGTERM);
     ASSERT_TRUE(again->Wait(30s));
+}
+
+// A fresh account without a certificate store: start-up names the store's folder, the message
+// dialog opens with an empty list and makes the folder (private to the user), and the log says
+// where certificates go. Ending Korvalo closes the dialog and answers the page.
+TEST_F(KorvaloProcessTest, AFreshHomeGetsAnEmptyStoreAndIsToldWhereCertificatesGo) {
+    const fs::path home = dir_ / "home";
+    fs::create_directory(home);
+    const fs::path folder = home / ".local/share/korvalo/certs/MY";
+    fs::create_directory(dir_ / "runtime");
+    fs::permissions(dir_ / "runtime", fs::perms::owner_all);
+    auto korvalo = Start({"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(),
+                          "XDG_RUNTIME_DIR=" + (dir_ / "runtime").string()},
+                         "korvalo.log");
+    ASSERT_TRUE(WaitForEndpoint(30s)) << ReadBytesOrEmpty(dir_ / "korvalo.log");
+    EXPECT_TRUE(
+        WaitForText(dir_ / "korvalo.log", "Хранилище сертификатов: " + folder.string(), 1, 10s))
+        << ReadBytesOrEmpty(dir_ / "korvalo.log");
+    EXPECT_FALSE(fs::exists(home / ".local"));
+
+    std::optional<std::string> answer;
+    std::thread page([&answer] {
+        answer =
+            testing::HttpExchange(kPort,
+                                  "GET /?urlToAnswer=http%3A%2F%2F127.0.0.1%3A9%2Fa&urlToRedirect="
+                                  "http%3A%2F%2F127.0.0.1%2Fb&crpt_message=hello HTTP/1.1\r\n"
+                                  "Host: 127.0.0.1\r\n\r\n");
+    });
+    EXPECT_TRUE(WaitForText(dir_ / "korvalo.log",
+                            "Нет действующих сертификатов. Сертификат с ключом (файл .p12, .pfx "
+                            "или .pem) кладётся в папку " +
+                                folder.string(),
+                            1, 30s))
+        << ReadBytesOrEmpty(dir_ / "korvalo.log");
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    korvalo->Signal(SIGTERM);
+    const std::optional<int> status = korvalo->Wait(30s);
+    page.join();
+    ASSERT_TRUE(status) << ReadBytesOrEmpty(dir_ / "korvalo.log");
+    EXPECT_EQ(*status, 0) << ReadBytesOrEmpty(dir_ / "korvalo.log");
+    // The page is answered, not left waiting.
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << *answer;
 }
 
 }  // namespace
