@@ -153,7 +153,7 @@ WebAnswer DemoService::NewRequest(const WebRequest& request) {
         document["files"] = nlohmann::ordered_json::array();
         for (const SentDocument& d : issued.documents)
             document["files"].push_back({{"id", d.id}, {"data64", Base64Encode(d.bytes)}});
-        // ASCII only: Korvalo reads the body one byte per character.
+        // Korvalo reads the body as UTF-8; escaping keeps the document ASCII all the same.
         issued.batchDocument = document.dump(-1, ' ', true);
         answer["document"] = issued.batchDocument;
     } else {
