@@ -220,14 +220,15 @@ TEST_F(TFMainTest, AnInstalledProgramMakesItsUsersSettingsAndStateFolders) {
     EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
     const std::string made = "Файл настроек " + options_.settingsPaths.mainIni + " создан из " +
                              options_.settingsPaths.defaultsIni;
-    ASSERT_EQ(log.model.Lines().size(), 1u);
+    ASSERT_EQ(log.model.Lines().size(), 2u);
     EXPECT_NE(log.model.Lines()[0].find(made), std::string::npos) << log.model.Lines()[0];
+    EXPECT_EQ(Messages()[1], StoreLine());
 
     // A reload keeps the user's file as it is now.
     std::ofstream(options_.settingsPaths.mainIni) << "[Main]\n";
     main.LoadSettings();
     EXPECT_FALSE(main.Store().Snapshot().debug);
-    EXPECT_EQ(log.model.Lines().size(), 1u);
+    EXPECT_EQ(log.model.Lines().size(), 2u);
 }
 
 TEST_F(TFMainTest, WithoutDebugNoProtocolFileIsTouched) {

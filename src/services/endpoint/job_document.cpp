@@ -72,15 +72,13 @@ public:
         text_.append(part.data(), part.size());
         return true;
     }
-    bool on_int64(std::int64_t, json::string_view part, json::error_code& ec) {
-        return on_number(part, ec);
+    bool on_int64(std::int64_t, json::string_view part, json::error_code&) {
+        return AddNumber(part);
     }
-    bool on_uint64(std::uint64_t, json::string_view part, json::error_code& ec) {
-        return on_number(part, ec);
+    bool on_uint64(std::uint64_t, json::string_view part, json::error_code&) {
+        return AddNumber(part);
     }
-    bool on_double(double, json::string_view part, json::error_code& ec) {
-        return on_number(part, ec);
-    }
+    bool on_double(double, json::string_view part, json::error_code&) { return AddNumber(part); }
     bool on_bool(bool value, json::error_code&) {
         text_ = value ? "true" : "false";
         return Add(JsonNode::Kind::Scalar);
@@ -93,7 +91,7 @@ public:
     bool on_comment(json::string_view, json::error_code&) { return false; }
 
 private:
-    bool on_number(json::string_view part, json::error_code&) {
+    bool AddNumber(json::string_view part) {
         text_.append(part.data(), part.size());
         return Add(JsonNode::Kind::Scalar);
     }
@@ -164,43 +162,48 @@ long EscapeAt(std::string_view text, std::size_t at) {
 
 // text with every escape of a lone UTF-16 surrogate (a high one not followed by the escape of
 // a low one, or a low one on its own), as a page's JSON.stringify writes for a broken string,
-// replaced by the escape of U+FFFD. Surrogate pairs and all other text stay as they are.
-std::string ReplaceLoneSurrogateEscapes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+// replaced by the escape of U+FFFD; nothing when text holds none. Surrogate pairs and all
+// other text stay as they are.
+std::optional<std::string> ReplaceLoneSurrogateEscapes(std::string_view text) {
+    std::optional<std::string> out;
+    std::size_t copied = 0;  // text before this is in out already
     std::size_t i = 0;
     while (i < text.size()) {
         if (text[i] != '\\') {
-            out.push_back(text[i++]);
+            ++i;
             continue;
         }
         const long code = EscapeAt(text, i);
         if (code < 0) {
-            // Another escape (or a backslash at the end): copied with the character it escapes,
-            // so that an escaped backslash is never read as the start of an escape.
-            out.append(text.substr(i, 2));
+            // Another escape (or a backslash at the end): skipped with the character it
+            // escapes, so that an escaped backslash is never read as the start of an escape.
             i += 2;
             continue;
         }
         if (code >= 0xD800 && code <= 0xDBFF) {
             const long low = EscapeAt(text, i + 6);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                out.append(text.substr(i, 12));
                 i += 12;
                 continue;
             }
         }
-        if (code >= 0xD800 && code <= 0xDFFF)
-            out.append("\\ufffd");
-        else
-            out.append(text.substr(i, 6));
+        if (code >= 0xD800 && code <= 0xDFFF) {
+            if (!out)
+                out.emplace().reserve(text.size());
+            out->append(text.substr(copied, i - copied));
+            out->append("\\ufffd");
+            copied = i + 6;
+        }
         i += 6;
     }
+    if (out)
+        out->append(text.substr(copied));
     return out;
 }
 
 std::optional<JsonNode> ParseJson(std::string_view text) {
-    const std::string prepared = ReplaceLoneSurrogateEscapes(text);
+    const std::optional<std::string> replaced = ReplaceLoneSurrogateEscapes(text);
+    const std::string_view prepared = replaced ? std::string_view(*replaced) : text;
     json::parse_options options;
     options.max_depth = kMaxJsonDepth;
     json::basic_parser<TreeBuilder> parser(options);

@@ -40,6 +40,7 @@ TEST(ParseJobDocument, EdgeCases) {
         {"{}", true, 0, {}},
         {R"({"files":[]})", true, 0, {}},
         {R"({"a":1})", true, std::nullopt, {"a=1"}},
+        {" \r\n{\"a\":1}\t\r\n ", true, std::nullopt, {"a=1"}},
         {R"({"Files":[{"id":1,"data64":"YQ=="}]})", true, std::nullopt, {"Files="}},
         // A second "files" replaces the jobs of the first.
         {R"({"files":[{"id":1,"data64":"YQ=="},{"id":2,"data64":"Yg=="}],"files":[{"id":3,"data64":"Yw=="}]})",
@@ -93,13 +94,15 @@ TEST(ParseJobDocument, NumbersAsWrittenAndLoneSurrogates) {
     const auto doc = Parse(
         R"({"z":-0,"big":1E400,"tiny":-1e-400,"f":1.50,"i":-9223372036854775809,"hi":"\ud800",)"
         R"("lo":"a\udc00b","pair":"\ud83d\ude00","hiThenText":"\ud800\u0041","bs":"\\ud800",)"
+        R"("hiThenPair":"\ud800\ud83d\ude00",)"
         R"("files":[{"id":-0,"data64":""},{"id":1E400,"data64":"YQ=="},{"id":"\udfff","data64":""}]})",
         fields);
     ASSERT_TRUE(doc);
     EXPECT_EQ(doc->pairs,
               (std::vector<std::string>{"z=-0", "big=1E400", "tiny=-1e-400", "f=1.50",
                                         "i=-9223372036854775809", "hi=\uFFFD", "lo=a\uFFFDb",
-                                        "pair=\U0001F600", "hiThenText=\uFFFDA", "bs=\\ud800"}));
+                                        "pair=\U0001F600", "hiThenText=\uFFFDA", "bs=\\ud800",
+                                        "hiThenPair=\uFFFD\U0001F600"}));
     ASSERT_TRUE(doc->jobs);
     ASSERT_EQ(doc->jobs->size(), 3u);
     EXPECT_EQ((*doc->jobs)[0].id, "-0");
