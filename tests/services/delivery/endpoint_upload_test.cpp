@@ -279,7 +279,7 @@ TEST_F(EndpointUploadTest, BatchValuesReachTheAnswerAndTheEchoAsText) {
              R"("files":[{"id":-0,"data64":"YQ=="},{"id":1E400,"data64":"Yg=="},)"
              R"({"id":1.50,"data64":"Yw=="},{"id":"\ud800","data64":"ZA=="}]})",
          {"-0", "1E400", "1.50", "\uFFFD"},
-         "\"beanName\":\"ПИ\",\"beanMethod\":\"m\",\"idUser\":\"?И\",\"files\":["
+         "\"beanName\":\"\",\"beanMethod\":\"\",\"idUser\":\"\",\"files\":["
          "{\"id\":\"-0\",\"signature\":\"SIG-1\",\"error\":\"\"},"
          "{\"id\":\"1E400\",\"signature\":\"SIG-2\",\"error\":\"\"},"
          "{\"id\":\"1.50\",\"signature\":\"SIG-3\",\"error\":\"\"},"
@@ -290,7 +290,7 @@ TEST_F(EndpointUploadTest, BatchValuesReachTheAnswerAndTheEchoAsText) {
              ",\"beanName\":\"Иванов\",\"idUser\":\"Иванов И. «ИП»\",\"files\":[{\"id\":"
              "\"д1\",\"data64\":\"YQ==\"}]}",
          {"д1"},
-         "\"beanName\":\"Иванов\",\"beanMethod\":\"m\",\"idUser\":\"Иванов И. «ИП»\",\"files\":"
+         "\"beanName\":\"Иванов\",\"beanMethod\":\"\",\"idUser\":\"Иванов И. «ИП»\",\"files\":"
          "[{\"id\":\"д1\",\"signature\":\"SIG-1\",\"error\":\"\"}]}",
          {{"beanName", "%D0%98%D0%B2%D0%B0%D0%BD%D0%BE%D0%B2"},
           {"idUser", "%D0%98%D0%B2%D0%B0%D0%BD%D0%BE%D0%B2+%D0%98.+%C2%AB%D0%98%D0%9F%C2%BB"}}},
