@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -47,20 +48,24 @@ CurlSlist HeaderList(const std::vector<std::pair<std::string, std::string>>& hea
 
 // State of one POST, shared with the C callbacks.
 struct Transfer {
-    Transfer(IHttpClientEvents& e, const HttpClientOptions& o, CURL* c, std::string_view b)
-        : events(e), options(o), curl(c), body(b) {}
+    Transfer(IHttpClientEvents& e, const HttpClientOptions& o, CURL* c, std::string_view b,
+             const std::function<bool()>& cancel, HttpAnswer* answer)
+        : events(e), options(o), curl(c), body(b), cancelCheck(cancel), collect(answer) {}
 
     IHttpClientEvents& events;
     const HttpClientOptions& options;
     CURL* curl;
     std::string_view body;
     std::size_t bodySent = 0;  // where the next read of the body starts
+    const std::function<bool()>& cancelCheck;
+    HttpAnswer* collect;  // the answer is kept here when not null
 
     std::int64_t readCount = 0;
     std::int64_t reportedCount = 0;
     bool reportedAny = false;
     bool tooLarge = false;
-    bool cancelled = false;
+    bool cancelled = false;       // the receive handler set abort
+    bool checkCancelled = false;  // the request's cancel check said stop
     bool timedOut = false;
     curl_off_t lastDown = 0;
     curl_off_t lastUp = 0;
@@ -71,12 +76,36 @@ struct Transfer {
 
     void StartAttempt() {
         readCount = reportedCount = 0;
-        reportedAny = tooLarge = cancelled = timedOut = false;
+        reportedAny = tooLarge = cancelled = checkCancelled = timedOut = false;
         bodySent = 0;
+        if (collect != nullptr)
+            *collect = HttpAnswer{};
         lastDown = lastUp = 0;
         lastActivity = std::chrono::steady_clock::now();
         proxyRealm.clear();
         serverRealm.clear();
+    }
+
+    // Keeps the status line's reason phrase and the content type of the last answer (a
+    // redirect or a challenge comes before the final one).
+    void CollectHeader(std::string_view line) {
+        if (line.substr(0, 5) == "HTTP/") {
+            const std::size_t code = line.find(' ');
+            const std::size_t reason =
+                code == std::string_view::npos ? code : line.find(' ', code + 1);
+            collect->reason =
+                reason == std::string_view::npos ? std::string() : Trim(line.substr(reason + 1));
+            collect->contentType.clear();
+        } else if (StartsWithNoCase(line, "Content-Type:")) {
+            collect->contentType = Trim(line.substr(13));
+        }
+    }
+
+    // True when the request's cancel check asks to stop (remembered).
+    bool CancelRequested() {
+        if (!checkCancelled && cancelCheck && cancelCheck())
+            checkCancelled = true;
+        return checkCancelled;
     }
 
     // Reports the bytes read so far; false when the handler wants the transfer stopped.
@@ -111,16 +140,18 @@ int OnSeekBody(void* user, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-std::size_t OnBody(char* /*data*/, std::size_t size, std::size_t count, void* user) {
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     const std::size_t bytes = size * count;
-    if (t.failure)
+    if (t.failure || t.CancelRequested())
         return 0;
     if (t.readCount + static_cast<std::int64_t>(bytes) > t.options.maxResponseBytes) {
         t.tooLarge = true;
         return 0;
     }
     t.readCount += static_cast<std::int64_t>(bytes);
+    if (t.collect != nullptr)
+        t.collect->body.append(data, bytes);
     if (!t.reportedAny || t.readCount - t.reportedCount >= t.options.progressStep) {
         try {
             if (!t.Report()) {
@@ -135,10 +166,18 @@ std::size_t OnBody(char* /*data*/, std::size_t size, std::size_t count, void* us
     return bytes;
 }
 
-// The response time-out: bytes must keep moving once the connection stands.
+// The cancel check, and the response time-out: bytes must keep moving once the connection
+// stands.
 int OnProgress(void* user, curl_off_t /*downTotal*/, curl_off_t downNow, curl_off_t /*upTotal*/,
                curl_off_t upNow) {
     auto& t = *static_cast<Transfer*>(user);
+    try {
+        if (t.CancelRequested())
+            return 1;
+    } catch (...) {
+        t.failure = std::current_exception();
+        return 1;
+    }
     const auto now = std::chrono::steady_clock::now();
     curl_off_t connected = 0;
     curl_easy_getinfo(t.curl, CURLINFO_PRETRANSFER_TIME_T, &connected);
@@ -158,6 +197,8 @@ int OnProgress(void* user, curl_off_t /*downTotal*/, curl_off_t downNow, curl_of
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     const std::string_view line(data, size * count);
+    if (t.collect != nullptr)
+        t.CollectHeader(line);
     if (StartsWithNoCase(line, "Proxy-Authenticate:"))
         t.proxyRealm = ChallengeRealm(line);
     else if (StartsWithNoCase(line, "WWW-Authenticate:"))
@@ -269,7 +310,7 @@ bool Configure(CURL* curl, const HttpPostRequest& request, const CurlSlist& head
     ok = Set(curl, CURLOPT_PROXY, ProxyHost(proxy.host).c_str()) &&
          Set(curl, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)) &&
          Set(curl, CURLOPT_PROXYPORT, static_cast<long>(proxy.port)) &&
-         Set(curl, CURLOPT_NOPROXY, "") &&
+         Set(curl, CURLOPT_NOPROXY, proxy.noProxy.c_str()) &&
          Set(curl, CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_ANY));
     if (ok && (!proxy.userName.empty() || !proxy.password.empty())) {
         ok = Set(curl, CURLOPT_PROXYUSERNAME, ToCp1251(proxy.userName).c_str()) &&
@@ -306,6 +347,7 @@ struct Outcome {
     long proxyAuth = 0;    // methods the proxy offered in a challenge
     long serverAuth = 0;   // methods the server offered in a challenge
     long connects = 0;     // connections made
+    long osErrno = 0;      // the system's error number of the last socket failure
 
     bool TunnelRefused() const { return code != CURLE_OK && connectCode >= 300; }
 };
@@ -318,43 +360,97 @@ Outcome Perform(CURL* curl) {
     curl_easy_getinfo(curl, CURLINFO_PROXYAUTH_AVAIL, &out.proxyAuth);
     curl_easy_getinfo(curl, CURLINFO_HTTPAUTH_AVAIL, &out.serverAuth);
     curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &out.connects);
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &out.osErrno);
     return out;
 }
 
-std::string FailureText(const Outcome& outcome, const Transfer& transfer) {
+HttpFailure Failure(int number, std::string detail) {
+    HttpFailure failure;
+    failure.number = number;
+    failure.detail = std::move(detail);
+    return failure;
+}
+
+HttpFailure FailureOf(const Outcome& outcome, const Transfer& transfer) {
     if (transfer.tooLarge)
-        return WinHttpErrorText(12152, "Response body too large");
+        return Failure(12152, "Response body too large");
+    if (transfer.checkCancelled)
+        return {.number = 12017, .detail = "Cancelled", .cancelled = true};
     if (transfer.cancelled)
-        return WinHttpErrorText(12017, "Cancelled by the receive handler");
+        return Failure(12017, "Cancelled by the receive handler");
     if (transfer.timedOut)
-        return WinHttpErrorText(12002, "No answer in time");
+        return Failure(12002, "No answer in time");
     if (outcome.TunnelRefused())
-        return WinHttpErrorText(12029, "The proxy refused the tunnel");
+        return Failure(12029, "The proxy refused the tunnel");
+    const std::string words = curl_easy_strerror(outcome.code);
     if (outcome.code == CURLE_UNSUPPORTED_PROTOCOL && outcome.connects > 0) {
         // Not the URL's scheme: an answer that is no HTTP, or a redirect to another scheme.
         if (outcome.status >= 300 && outcome.status < 400)
-            return WinHttpErrorText(12156, curl_easy_strerror(outcome.code));
-        return WinHttpErrorText(12152, curl_easy_strerror(outcome.code));
+            return Failure(12156, words);
+        return Failure(12152, words);
     }
-    return WinHttpErrorText(WinHttpErrorNumber(outcome.code), curl_easy_strerror(outcome.code));
+    HttpFailure failure = Failure(WinHttpErrorNumber(outcome.code), words);
+    failure.connectionReset =
+        (outcome.code == CURLE_RECV_ERROR || outcome.code == CURLE_SEND_ERROR) &&
+        outcome.osErrno == ECONNRESET;
+    return failure;
 }
+
+// Reports a failure: to the events, and into the collected answer when there is one.
+void Fail(IHttpClientEvents& events, HttpAnswer* collect, HttpFailure failure) {
+    const std::string text = WinHttpErrorText(failure.number, failure.detail);
+    if (collect != nullptr) {
+        *collect = HttpAnswer{};
+        collect->failure = std::move(failure);
+    }
+    events.NetHTTPClient1RequestError(text);
+}
+
+// The notifications of an exchange: nobody is asked, every server certificate is accepted.
+class ExchangeEvents : public IHttpClientEvents {
+public:
+    void NetHTTPClient1AuthEvent(AuthTarget, const std::string&, const std::string&, std::string&,
+                                 std::string&, bool& abort) override {
+        abort = true;
+    }
+    void NetHTTPClient1RequestCompleted(int) override {}
+    void NetHTTPClient1RequestError(const std::string&) override {}
+    void NetHTTPClient1ReceiveData(std::int64_t, std::int64_t, bool&) override {}
+    void NetHTTPClient1NeedClientCertificate() override {}
+    void NetHTTPClient1ValidateServerCertificate(const ServerCertificateInfo&,
+                                                 bool& accepted) override {
+        accepted = true;
+    }
+};
 
 }  // namespace
 
 void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events) const {
+    Run(request, events, nullptr);
+}
+
+HttpAnswer THttpClient::Exchange(const HttpPostRequest& request) const {
+    ExchangeEvents events;
+    HttpAnswer answer;
+    Run(request, events, &answer);
+    return answer;
+}
+
+void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
+                      HttpAnswer* collect) const {
     if (CurlGlobalInit() != CURLE_OK) {
-        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
+        Fail(events, collect, Failure(12004, "libcurl failed to start"));
         return;
     }
     CurlEasy curl(curl_easy_init());
     if (!curl) {
-        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl failed to start"));
+        Fail(events, collect, Failure(12004, "libcurl failed to start"));
         return;
     }
-    Transfer transfer(events, options_, curl.get(), request.body);
+    Transfer transfer(events, options_, curl.get(), request.body, request.cancelled, collect);
     const CurlSlist headers = HeaderList(request.headers);
     if (!Configure(curl.get(), request, headers, transfer, options_)) {
-        events.NetHTTPClient1RequestError(WinHttpErrorText(12004, "libcurl rejected a setting"));
+        Fail(events, collect, Failure(12004, "libcurl rejected a setting"));
         return;
     }
 
@@ -364,6 +460,10 @@ void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events
         const Outcome outcome = Perform(curl.get());
         if (transfer.failure)
             std::rethrow_exception(transfer.failure);
+        if (transfer.checkCancelled) {
+            Fail(events, collect, FailureOf(outcome, transfer));
+            return;
+        }
 
         // A challenge counts when its answer arrived, even if the proxy then cut the
         // connection without reading the body (tinyproxy does).
@@ -385,14 +485,15 @@ void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events
                 challenge->target == AuthTarget::Proxy ? transfer.proxyRealm : transfer.serverRealm,
                 request.url, userName, password, abort);
             if (abort) {
+                if (collect != nullptr)
+                    collect->status = static_cast<int>(challenge->status);
                 events.NetHTTPClient1RequestCompleted(static_cast<int>(challenge->status));
                 return;
             }
             // Only the methods offered: the retry then carries the credentials at once.
             if (!SetCredentials(curl.get(), challenge->target, userName, password,
                                 challenge->methods, !request.proxy.host.empty())) {
-                events.NetHTTPClient1RequestError(
-                    WinHttpErrorText(12004, "libcurl rejected the credentials"));
+                Fail(events, collect, Failure(12004, "libcurl rejected the credentials"));
                 return;
             }
             retried = true;
@@ -400,8 +501,7 @@ void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events
         }
         if (challenge && tunnelRefused) {
             // The tunnel was refused again with the credentials just given.
-            events.NetHTTPClient1RequestError(
-                WinHttpErrorText(12032, "Proxy authentication required"));
+            Fail(events, collect, Failure(12032, "Proxy authentication required"));
             return;
         }
 
@@ -410,10 +510,13 @@ void THttpClient::Post(const HttpPostRequest& request, IHttpClientEvents& events
             bool keepGoing = transfer.Report();
             (void)keepGoing;  // the body is read already
         }
-        if (outcome.code != CURLE_OK && !challenge)
-            events.NetHTTPClient1RequestError(FailureText(outcome, transfer));
-        else
+        if (outcome.code != CURLE_OK && !challenge) {
+            Fail(events, collect, FailureOf(outcome, transfer));
+        } else {
+            if (collect != nullptr)
+                collect->status = static_cast<int>(outcome.status);
             events.NetHTTPClient1RequestCompleted(static_cast<int>(outcome.status));
+        }
         return;
     }
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The HTTP client (what stands in for the platform's WinHTTP client): one synchronous POST over
-// libcurl, reported through the six
-// notifications the main window handles (authentication, completion, error, response
-// progress, client certificate, server certificate).
+// libcurl, reported through the six notifications the main window handles (authentication,
+// completion, error, response progress, client certificate, server certificate), or, for the
+// SOAP transport, with the answer collected and returned.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +55,9 @@ struct ProxyEndpoint {
     // Given to the proxy, in code page 1251, when either is not empty; any character works.
     std::string userName;
     std::string password;
+    // Hosts reached without the proxy, in libcurl's form ("localhost,.corp,10.0.0.0/8", "*"
+    // for all); empty: every host goes through the proxy.
+    std::string noProxy;
 };
 
 struct HttpClientOptions {
@@ -76,6 +81,26 @@ struct HttpPostRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string_view body;  // not copied; must live until Post returns
     ProxyEndpoint proxy;
+    // Asked whenever bytes move and at least once a second, also while connecting; true ends
+    // the request at once as cancelled (12017). Called on the requesting thread; may be empty.
+    std::function<bool()> cancelled;
+};
+
+// Why a request got no answer.
+struct HttpFailure {
+    int number = 0;                // the WinHTTP error number (winhttp_errors.h)
+    std::string detail;            // libcurl's generic words, or the client's own
+    bool connectionReset = false;  // the peer reset the connection while it was in use
+    bool cancelled = false;        // HttpPostRequest::cancelled asked to stop
+};
+
+// What THttpClient::Exchange brings back: an answer (any status), or a failure.
+struct HttpAnswer {
+    std::optional<HttpFailure> failure;  // set when no answer arrived; the rest is then empty
+    int status = 0;
+    std::string reason;       // the reason phrase of the status line, e.g. "Not Found"
+    std::string contentType;  // the Content-Type header's value
+    std::string body;         // the whole body (at most maxResponseBytes)
 };
 
 // One POST with its notifications.
@@ -101,7 +126,16 @@ public:
     // of NetHTTPClient1RequestCompleted and NetHTTPClient1RequestError is called.
     void Post(const HttpPostRequest& request, IHttpClientEvents& events) const;
 
+    // One POST whose answer is returned whole, for callers that read it (the SOAP transport).
+    // Nobody is asked anything on the way: every server certificate is accepted, no client
+    // certificate is given, and a challenge (407, 401) that the given proxy credentials do not
+    // satisfy ends the request with its status. Never throws for transport failures.
+    [[nodiscard]] HttpAnswer Exchange(const HttpPostRequest& request) const;
+
 private:
+    // Post, with the answer also kept in collect when it is not null.
+    void Run(const HttpPostRequest& request, IHttpClientEvents& events, HttpAnswer* collect) const;
+
     HttpClientOptions options_;
 };
 

@@ -1,27 +1,14 @@
 #include "platform/net/system_proxy.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "core/text.h"
-#include "core/unique_fd.h"
-#include "platform/desktop/spawn_setup.h"
-
-extern char** environ;
+#include "platform/desktop/commands.h"
 
 namespace korvalo {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 bool AllDigits(std::string_view text) {
     if (text.empty())
@@ -38,115 +25,6 @@ int ParsePort(std::string_view text) {
         return 0;
     const int port = std::stoi(std::string(text));
     return port <= 65535 ? port : 0;
-}
-
-// A started child process in a process group of its own. Unless it was reaped, the whole
-// group is killed and the child reaped when this goes out of scope.
-class ChildProcess {
-public:
-    explicit ChildProcess(pid_t pid) : pid_(pid) {}
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess() {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGKILL);
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-        }
-    }
-    // Waits for the child until deadline; its exit status, or nothing when it did not end.
-    std::optional<int> WaitUntil(Clock::time_point deadline) {
-        while (true) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                pid_ = -1;
-                return status;
-            }
-            if (r < 0 && errno != EINTR) {
-                pid_ = -1;
-                return std::nullopt;
-            }
-            if (Clock::now() >= deadline)
-                return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-
-private:
-    pid_t pid_;
-};
-
-// Runs program with args, stdin and stderr on /dev/null, and returns what it wrote to
-// stdout when it exits with status 0 before the time limit; nothing otherwise.
-std::optional<std::string> RunCapture(const std::string& program,
-                                      const std::vector<std::string>& args,
-                                      std::chrono::milliseconds timeout) {
-    constexpr std::size_t kMaxOutput = 1 << 20;
-    const Clock::time_point deadline = Clock::now() + timeout;
-
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return std::nullopt;
-    const UniqueFd readEnd(fds[0]);
-    UniqueFd writeEnd(fds[1]);
-
-    SpawnSetup setup;
-    ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(setup.actions(), writeEnd.get(), 1);
-    ::posix_spawn_file_actions_addopen(setup.actions(), 2, "/dev/null", O_WRONLY, 0);
-    ::posix_spawnattr_setpgroup(setup.attr(), 0);
-    ::posix_spawnattr_setflags(setup.attr(), POSIX_SPAWN_SETPGROUP);
-
-    std::vector<std::string> argvText;
-    argvText.push_back(program);
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(), argv.data(), environ) !=
-        0) {
-        return std::nullopt;
-    }
-    ChildProcess child(pid);
-    writeEnd.reset();
-
-    std::string output;
-    char buf[4096];
-    while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return std::nullopt;
-        pollfd p{readEnd.get(), POLLIN, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (r == 0)
-            continue;  // the deadline check above ends the loop
-        const ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        output.append(buf, static_cast<std::size_t>(n));
-        if (output.size() > kMaxOutput)
-            return std::nullopt;
-    }
-    const std::optional<int> status = child.WaitUntil(deadline);
-    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
-        return std::nullopt;
-    return output;
 }
 
 // The value of a GVariant text as gsettings prints it: a quoted string loses its quotes
@@ -167,28 +45,6 @@ std::string GVariantText(std::string_view value) {
         out.push_back(c);
     }
     return out;
-}
-
-// Finds an executable: a name with "/" as it is, otherwise in the folders of PATH.
-std::optional<std::string> FindExecutable(const std::string& name, const std::string& pathVar) {
-    if (name.empty())
-        return std::nullopt;
-    if (name.find('/') != std::string::npos)
-        return ::access(name.c_str(), X_OK) == 0 ? std::optional<std::string>(name) : std::nullopt;
-    std::size_t start = 0;
-    while (start <= pathVar.size()) {
-        std::size_t end = pathVar.find(':', start);
-        if (end == std::string::npos)
-            end = pathVar.size();
-        std::string folder = pathVar.substr(start, end - start);
-        if (folder.empty())
-            folder = ".";
-        const std::string candidate = folder + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::nullopt;
 }
 
 }  // namespace

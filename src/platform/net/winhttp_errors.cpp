@@ -103,4 +103,37 @@ std::string WinHttpErrorText(int winHttpNumber, std::string_view detail) {
     return text;
 }
 
+std::string WinHttpErrorDescription(int winHttpNumber) {
+    switch (winHttpNumber) {
+        case 12002:
+            return "The operation timed out";
+        case 12004:
+            return "An internal error occurred";
+        case 12005:
+            return "The URL is invalid";
+        case 12006:
+            return "The URL does not use a recognized protocol";
+        case 12007:
+            return "The server name or address could not be resolved";
+        case 12017:
+            return "The operation was canceled";
+        case 12029:
+            return "A connection with the server could not be established";
+        case 12030:
+            return "The connection with the server was terminated abnormally";
+        case kWinHttpConnectionReset:
+            return "The connection with the server was reset";
+        case 12032:
+            return "The request must be sent again";
+        case 12152:
+            return "The server returned an invalid or unrecognized response";
+        case 12156:
+            return "The HTTP redirect request failed";
+        case 12175:
+            return "A security error occurred";
+        default:
+            return "The connection with the server failed (" + std::to_string(winHttpNumber) + ")";
+    }
+}
+
 }  // namespace korvalo

@@ -36,4 +36,14 @@ namespace korvalo {
 int WinHttpErrorNumber(int curlCode);
 std::string WinHttpErrorText(int winHttpNumber, std::string_view detail);
 
+// 12031: the connection was reset by the peer. The upload's texts count a reset among the
+// aborted connections (12030); the SOAP transport names it apart.
+inline constexpr int kWinHttpConnectionReset = 12031;
+
+// The system's English description of a WinHTTP error number, as the SOAP transport's
+// failures carry it, e.g. 12029 "A connection with the server could not be established",
+// 12031 "The connection with the server was reset", 12002 "The operation timed out",
+// 12007 "The server name or address could not be resolved".
+std::string WinHttpErrorDescription(int winHttpNumber);
+
 }  // namespace korvalo
