@@ -2,16 +2,19 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <chrono>
 
 #include "services/delivery/upload.h"
 #include "services/engines/avcryptmail.h"
 #include "services/engines/cryptidcard.h"
+#include "services/pathloader/path_loader_thread.h"
 #include "ui/dialogs/login_dialog.h"
 #include "ui/dialogs/qt_signing_dialogs.h"
 #include "ui/host/fopt.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
 #include "ui/host/qt_notifier.h"
+#include "ui/pathloader/qt_path_loader_windows.h"
 #include "ui/toolkit/ui_thread.h"
 
 namespace korvalo {
@@ -19,7 +22,16 @@ namespace korvalo {
 namespace {
 
 // Korvalo's own parts, for every factory of parts left empty.
-void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt) {
+void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt,
+                 std::function<QWidget*()> applicationWindow) {
+    // The path loader's windows; their task-bar button follows the main window's visibility.
+    if (!parts.pathLoaderWindows) {
+        parts.pathLoaderWindows = [applicationWindow](TFMain&) {
+            PathLoaderEnvironment environment;
+            environment.applicationWindow = applicationWindow;
+            return std::make_unique<QtPathLoaderWindows>(std::move(environment));
+        };
+    }
     if (!parts.idCard) {
         parts.idCard = [](TFMain&) {
             return std::make_unique<TIdCardBatchSigner>(CardServiceOptions::FromEnvironment());
@@ -84,7 +96,7 @@ HostApplication::HostApplication(HostOptions options)
       loginPrompt_(std::make_unique<QtLoginPrompt>()) {
     UiThread::Reopen();
     if (options.ownParts)
-        AddOwnParts(options.parts, *loginPrompt_);
+        AddOwnParts(options.parts, *loginPrompt_, [this]() -> QWidget* { return window_.get(); });
     main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
                                      std::move(options.main));
     MainWindow::Actions actions;
@@ -118,6 +130,9 @@ void HostApplication::Stop() {
         return;
     stopped_ = true;
     UiThread::Shutdown();
+    // Path loader workers still running (their windows are gone) end within a second.
+    TPathLoaderThread::TerminateAll();
+    (void)TPathLoaderThread::WaitForAll(std::chrono::seconds(2));
     main_->FormClose(*windowHost_);
 }
 

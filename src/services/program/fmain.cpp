@@ -107,6 +107,12 @@ TFMain::TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOpti
     idCard_ = parts.idCard ? parts.idCard(*this) : nullptr;
     if (!idCard_)
         idCard_ = std::make_unique<MissingIdCardSigner>();
+    pathLoaderWindows_ = parts.pathLoaderWindows ? parts.pathLoaderWindows(*this) : nullptr;
+    pathLoader_.SetWindows(pathLoaderWindows_.get());
+    pathLoader_.SetConnectionDelay(0);
+    pathLoader_.SetAllowSetProxy(true);
+    pathLoader_.SetPathLoaderURLType(TPathLoaderURLType::plDefault);
+    pathLoader_.SetLanguage(TPathLoaderLanguage::plRussian);
 }
 
 TFMain::~TFMain() {
@@ -137,6 +143,15 @@ void TFMain::LoadSettings() {
         log_.PrintInfo(LogLine("Файл настроек " + paths.mainIni +
                                " не читается - действуют значения по умолчанию"));
     Settings loaded = SettingsLoader(paths, *options_.systemProxy).Load(settings_.Snapshot());
+    const PathLoaderProperties& keys = loaded.pathLoader;
+    pathLoader_.SetMenuID(keys.MenuID);
+    pathLoader_.SetAllowSetProxy(keys.AllowSetProxy);
+    pathLoader_.SetPathLoaderURLType(keys.PathLoaderURLType);
+    if (keys.PathLoaderURLType == TPathLoaderURLType::plCustom)
+        pathLoader_.SetPathLoaderURL(keys.PathLoaderURL);
+    pathLoader_.SetProxy(keys.Proxy);
+    pathLoader_.SetProxyUserName(keys.ProxyUserName);
+    pathLoader_.SetProxyPassword(keys.ProxyPassword);
     const bool companion = loaded.signatureKZ;
     settings_.Replace(std::move(loaded));
     if (companion)
@@ -192,6 +207,7 @@ void TFMain::FormCreate(IMainWindowHost& window) {
 
     // 8. The software identifier of the path loader and the update component.
     settings_.Update([](Settings& s) { s.pathLoader.SoftwareID = kSoftwareId; });
+    pathLoader_.SetSoftwareID(kSoftwareId);
     {
         std::lock_guard lock(updateCompMutex_);
         updateComp_.SoftwareID = kSoftwareId;

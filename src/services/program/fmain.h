@@ -14,6 +14,7 @@
 #include "core/user_interface.h"
 #include "platform/desktop/companion.h"
 #include "services/endpoint/http_server.h"
+#include "services/pathloader/path_loader.h"
 #include "services/update/update_check.h"
 #include "state/log/myfile.h"
 #include "state/settings/settings.h"
@@ -47,6 +48,9 @@ struct TFMainParts {
     std::function<std::unique_ptr<ISigningDialogs>(TFMain&)> dialogs;
     std::function<std::unique_ptr<ISignatureUploader>(TFMain&)> uploader;
     std::function<std::unique_ptr<IIdCardBatchSigner>(TFMain&)> idCard;
+    // The path loader's windows; without them PathLoader's Execute fails (Korvalo never calls
+    // it).
+    std::function<std::unique_ptr<IPathLoaderWindows>(TFMain&)> pathLoaderWindows;
 };
 
 // Where TFMain finds its files and the platform; the defaults are this machine's.
@@ -94,9 +98,9 @@ public:
     // Call UiThread::Shutdown() first when handlers may be waiting for the UI thread.
     void FormClose(IMainWindowHost& window);
 
-    // Reads both settings files into the settings (an installed program first makes its
-    // user's main file ready, PrepareUserIni); starts the companion server when signatureKZ is
-    // set; sets stage to 0. UI thread.
+    // Reads both settings files into the settings and PathLoader's properties (an installed
+    // program first makes its user's main file ready, PrepareUserIni); starts the companion
+    // server when signatureKZ is set; sets stage to 0. UI thread.
     void LoadSettings();
 
     // ---- state that the other parts use ----
@@ -118,6 +122,9 @@ public:
     // True when start-up asked the application to end (the port was in use).
     bool QuitRequested() const { return quitRequested_; }
     UpdateCompProperties UpdateComp() const;
+    // The service-address discovery component: ConnectionDelay 0, AllowSetProxy on, plDefault,
+    // plRussian; the settings feed it and start-up sets its SoftwareID. UI thread.
+    TPathLoader& PathLoader() { return pathLoader_; }
 
 private:
     void StartCompanion();
@@ -140,6 +147,8 @@ private:
     std::unique_ptr<ISigningDialogs> dialogs_;
     std::unique_ptr<ISignatureUploader> uploader_;
     std::unique_ptr<IIdCardBatchSigner> idCard_;
+    std::unique_ptr<IPathLoaderWindows> pathLoaderWindows_;
+    TPathLoader pathLoader_;
     std::unique_ptr<RequestDispatcher> dispatcher_;
     std::unique_ptr<HttpServer> server_;
     bool quitRequested_ = false;
