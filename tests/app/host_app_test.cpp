@@ -17,6 +17,7 @@
 #include "ui/host/fopt.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
+#include "ui/pathloader/fm_path_loader_connection.h"
 
 namespace korvalo {
 
@@ -145,6 +146,32 @@ private slots:
         QVERIFY(lines[0].ends_with(" ---> Хранилище сертификатов: " +
                                    dir_.filePath("MY").toStdString()));
         QCOMPARE(avestReleases_, 0);  // ended without the shutdown steps
+    }
+
+    // Korvalo never runs its path loader, but the component has its windows: they get a
+    // task-bar button of their own while the main window is hidden.
+    void thePathLoaderHasItsWindows() {
+        HostOptions options = Options();
+        options.ownParts = true;
+        HostApplication host(options);
+        host.Start();
+        TPathLoader& loader = host.Main().PathLoader();
+        loader.SetPathLoaderURLType(TPathLoaderURLType::plCustom);
+        loader.SetPathLoaderURL({"http://127.0.0.1:1/scripts/PathLoaderSrv.dll"});
+        for (const bool mainVisible : {false, true}) {
+            host.Window().setVisible(mainVisible);
+            bool ownButton = mainVisible;
+            testing::WhenModal([&](QWidget* modal) {
+                auto* window = qobject_cast<TfmPathLoaderConnection*>(modal);
+                QVERIFY(window != nullptr);
+                ownButton = window->HasOwnTaskbarButton();
+                modal->close();
+            });
+            QVERIFY(!loader.Execute());
+            QCOMPARE(ownButton, !mainVisible);
+        }
+        host.Window().hide();
+        host.Stop();
     }
 };
 

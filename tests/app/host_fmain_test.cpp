@@ -262,6 +262,45 @@ TEST_F(TFMainTest, AnUnreadableSettingsFileGivesDefaultsAndALogLine) {
     EXPECT_TRUE(main_->Endpoint()->Active());
 }
 
+// PathLoader as stored (delay 0, proxy editing on, the default list, Russian), fed by the
+// settings and given the software identifier at start-up; nothing runs it.
+TEST_F(TFMainTest, ThePathLoaderIsSetUpAtStartUp) {
+    PutIni(
+        "[PathLoader]\nMenuID=7\nAllowSetProxy=0\nPathLoaderURLType=2\n"
+        "PathLoaderURL=http://a/x.dll; \"http://b/y z.dll\"\n"
+        "[Proxy]\nProxyServer=p.corp:3128\nProxyUser=user\nProxyPassword=pwd\n");
+    TFMain& main = Make();
+    TPathLoader& loader = main.PathLoader();
+    EXPECT_EQ(loader.ConnectionDelay(), 0);
+    EXPECT_TRUE(loader.AllowSetProxy());
+    EXPECT_EQ(loader.PathLoaderURLType(), TPathLoaderURLType::plDefault);
+    EXPECT_EQ(loader.Language(), TPathLoaderLanguage::plRussian);
+    EXPECT_EQ(loader.SoftwareID(), "");
+
+    main.FormCreate(window);
+    EXPECT_EQ(loader.SoftwareID(), "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    EXPECT_EQ(loader.MenuID(), "7");
+    EXPECT_FALSE(loader.AllowSetProxy());
+    EXPECT_EQ(loader.PathLoaderURLType(), TPathLoaderURLType::plCustom);
+    EXPECT_EQ(loader.PathLoaderURL(),
+              (std::vector<std::string>{"http://a/x.dll", "http://b/y z.dll"}));
+    EXPECT_EQ(loader.EndpointText(), "http://a/x.dll\r\nhttp://b/y z.dll");
+    EXPECT_EQ(loader.Proxy(), "p.corp:3128");
+    EXPECT_EQ(loader.ProxyUserName(), "user");
+    EXPECT_EQ(loader.ProxyPassword(), "pwd");
+    EXPECT_EQ(loader.ConnectionDelay(), 0);
+
+    // A reload to the default list keeps the custom lines, as the component keeps them.
+    PutIni("[PathLoader]\nPathLoaderURLType=1\n");
+    main.LoadSettings();
+    EXPECT_EQ(loader.PathLoaderURLType(), TPathLoaderURLType::plLocal);
+    EXPECT_TRUE(loader.AllowSetProxy());
+    EXPECT_EQ(loader.PathLoaderURL().size(), 2u);
+    EXPECT_EQ(loader.SoftwareID(), "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    // This build of TFMain has no windows for it: running it is an error, not a crash.
+    EXPECT_THROW((void)loader.Execute(), std::logic_error);
+}
+
 TEST_F(TFMainTest, ReloadingResetsTheStageAndStartsTheCompanionAgain) {
     PutIni("[Main]\nprovider=IOLA\n");
     TFMain& main = Make();
