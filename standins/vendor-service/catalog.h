@@ -15,10 +15,10 @@ struct Connection {
 };
 
 struct Software {
-    std::string id;          // software identifier, e.g. "{2A9EB3FF-...}"
-    std::string module;      // module name (the older operations ask by it)
-    std::string version;     // current version a.b.c.d
-    std::string download;    // download address of the current version
+    std::string id;        // software identifier, e.g. "{2A9EB3FF-...}"
+    std::string module;    // module name (the older operations ask by it)
+    std::string version;   // current version a.b.c.d
+    std::string download;  // download address of the current version
     std::map<std::string, std::vector<Connection>> menus;  // by menu identifier ("" default)
 };
 

@@ -33,8 +33,8 @@ struct ServiceOptions {
     bool crlf = false;      // lines of Menu and Paths ended by CR LF
 
     FailureMode failure = FailureMode::None;
-    int status = 0;          // Status
-    std::string text;        // Refuse, Fault
+    int status = 0;              // Status
+    std::string text;            // Refuse, Fault
     std::set<long> failOnCalls;  // 1-based SOAP requests the failure applies to; empty: all
     bool help = false;
 };

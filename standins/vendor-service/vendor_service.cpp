@@ -137,7 +137,8 @@ struct SchemaNamespaces {
 SchemaNamespaces NamespacesOf(SchemaVersion version) {
     switch (version) {
         case SchemaVersion::v1999:
-            return {"http://www.w3.org/1999/XMLSchema", "http://www.w3.org/1999/XMLSchema-instance"};
+            return {"http://www.w3.org/1999/XMLSchema",
+                    "http://www.w3.org/1999/XMLSchema-instance"};
         case SchemaVersion::v2000:
             return {"http://www.w3.org/2000/10/XMLSchema",
                     "http://www.w3.org/2000/10/XMLSchema-instance"};
@@ -376,9 +377,9 @@ Answer VendorService::Handle(const Request& request) {
 Answer VendorService::Failure() {
     switch (options_.failure) {
         case FailureMode::Status:
-            return TextAnswer(options_.status, "text/html; charset=utf-8",
-                              "<html><body><h1>" + std::to_string(options_.status) +
-                                  "</h1></body></html>");
+            return TextAnswer(
+                options_.status, "text/html; charset=utf-8",
+                "<html><body><h1>" + std::to_string(options_.status) + "</h1></body></html>");
         case FailureMode::Fault:
             return FaultAnswer("SOAP-ENV:Server", options_.text, options_);
         case FailureMode::Garbage:
@@ -418,9 +419,8 @@ Answer VendorService::Decide(const Request& request) {
 
     // Every SOAP request counts for --fail-on-call.
     const long call = ++calls_;
-    const bool failing =
-        options_.failure != FailureMode::None &&
-        (options_.failOnCalls.empty() || options_.failOnCalls.count(call) != 0);
+    const bool failing = options_.failure != FailureMode::None &&
+                         (options_.failOnCalls.empty() || options_.failOnCalls.count(call) != 0);
     ServiceOptions effective = options_;
     if (!failing)
         effective.failure = FailureMode::None;
@@ -554,8 +554,8 @@ Listener::Listener(unsigned short port) : sockets_(std::make_unique<Sockets>()) 
     } catch (const std::exception& e) {
         boost::system::error_code ignored;
         sockets_->v6.close(ignored);
-        std::cerr << "korvalo-vendor-service: not listening on [::1]:" << port_ << ": "
-                  << e.what() << std::endl;
+        std::cerr << "korvalo-vendor-service: not listening on [::1]:" << port_ << ": " << e.what()
+                  << std::endl;
     }
 }
 
