@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Korvalo demo: installs what is missing (as root), builds, makes the demo
-# certificates, and starts the card-service stand-in, the demo web service and Korvalo.
+# certificates, and starts the card-service stand-in, the stand-in of the maker's services, the
+# demo web service and Korvalo.
 # Open the printed address in a browser and sign; Ctrl-C stops everything this script started.
 #
 # Environment:
@@ -81,7 +82,7 @@ if [ "${KORVALO_SKIP_BUILD:-0}" != 1 ]; then
 fi
 
 bin="$build/bin"
-for program in korvalo-card-service korvalo-demo-service; do
+for program in korvalo-card-service korvalo-vendor-service korvalo-demo-service; do
     [ -x "$bin/$program" ] || fail "$bin/$program was not built"
 done
 if [ ! -x "$bin/korvalo" ]; then
@@ -133,6 +134,17 @@ card_port=$(announced "$logs/card-service.out" "listening on 127.0.0.1:" "${pids
     fail "korvalo-card-service did not start (see $logs/card-service.log)"
 say "card service (ID-card stand-in) on 127.0.0.1:$card_port"
 
+# ---- the stand-in of the maker's services (path loader and update) ---------------------
+# On the port of Korvalo's built-in endpoint list, or a free one when that is taken.
+vendor_port=$("$bin/korvalo-vendor-service" --default-port)
+port_busy "$vendor_port" && vendor_port=0
+"$bin/korvalo-vendor-service" --port "$vendor_port" --log "$logs/vendor-service-requests.log" \
+    >"$logs/vendor-service.out" 2>"$logs/vendor-service.log" &
+started korvalo-vendor-service $!
+vendor_port=$(announced "$logs/vendor-service.out" "listening on 127.0.0.1:" "${pids[-1]}") ||
+    fail "korvalo-vendor-service did not start (see $logs/vendor-service.log)"
+say "maker's services (path loader and update stand-in) on 127.0.0.1:$vendor_port"
+
 # ---- the demo web service --------------------------------------------------------------
 demo_port=${KORVALO_DEMO_PORT:-48080}
 port_busy "$demo_port" && demo_port=0
@@ -158,6 +170,8 @@ cat <<TEXT
   Korvalo demo is running.
     demo page:        $demo_url
     Korvalo endpoint: http://127.0.0.1:$endpoint_port/
+    maker's services: http://127.0.0.1:$vendor_port/scripts/PathLoaderSrv.dll (path loader),
+                      http://127.0.0.1:$vendor_port/soap/IUpdateSrv (update)
     certificates:     $demo/store (03-kozlov.p12 has the key password 1234)
     results (JSON):   ${demo_url}results.json
     uploads and logs: $demo/uploads, $logs

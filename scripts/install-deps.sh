@@ -9,7 +9,7 @@ packages=(
     libboost1.81-dev libboost-json1.81-dev libcurl4-openssl-dev libssl-dev openssl libengine-gost-openssl
     nlohmann-json3-dev libpugixml-dev libpcre2-dev libx11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    tinyproxy xvfb xauth xdotool x11-utils nginx-light wrk
+    tinyproxy xvfb xauth xdotool x11-utils xdg-utils nginx-light wrk
     fonts-dejavu-core
     # The Debian package (scripts/package.sh) and its checks: dpkg-shlibdeps and file for
     # CPack's dependencies, lintian, the desktop-entry and AppStream validators, a

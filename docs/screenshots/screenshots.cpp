@@ -1,5 +1,6 @@
 // korvalo-screenshots: renders the signing dialogs and the main window over a fixture
-// certificate store and saves each as a PNG file. docs/screenshots/make.sh runs it under Xvfb.
+// certificate store, and the path loader's windows, and saves each as a PNG file.
+// docs/screenshots/make.sh runs it under Xvfb.
 //
 //   korvalo-screenshots OUTPUT-FOLDER
 
@@ -7,6 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <chrono>
@@ -23,6 +25,8 @@
 #include "ui/dialogs/signing_dialog.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
+#include "ui/pathloader/fm_path_loader_connection.h"
+#include "ui/pathloader/fm_path_loader_menu.h"
 
 using namespace korvalo;
 using namespace korvalo::dialogtest;
@@ -169,6 +173,46 @@ int main(int argc, char** argv) {
               "10:15:10 ---> Перенаправление на https://service.example/done"})
             mainLog.PrintInfo(line);
         ok &= Save(window, out / "main-window.png");
+    }
+    {
+        // The path loader's windows: fixed browser proxies, no worker started.
+        PathLoaderEnvironment pathLoader;
+        pathLoader.browserProxies = [] {
+            return BrowserProxies{1, "proxy.corp:3128", "proxy.corp:3128"};
+        };
+        pathLoader.openUrl = [](const std::string&) {};
+        ConnectionDialogArgs args;
+        args.Caption = "Korvalo: подключение к серверу";
+        args.PathLoaderURL =
+            "http://localhost:48090/scripts/PathLoaderSrv.dll\r\n"
+            "http://127.0.0.1:48090/scripts/PathLoaderSrv.dll";
+        args.SoftwareID = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
+        {
+            TfmPathLoaderConnection window(pathLoader, args);
+            window.SetShowMode(0);
+            ok &= Save(window, out / "pathloader-connecting.png");
+        }
+        {
+            TfmPathLoaderConnection window(pathLoader, args);
+            window.EdtProxyServer()->setText(QStringLiteral("proxy.corp:3128"));
+            window.EdtProxyUser()->setText(QStringLiteral("ivanov"));
+            window.EdtProxyPassword()->setText(QStringLiteral("secret"));
+            window.SetShowMode(1);
+            ok &= Save(window, out / "pathloader-aborted.png");
+        }
+        {
+            TfmPathLoaderConnection window(pathLoader, args);
+            window.EdtProxyServer()->setText(QStringLiteral("proxy.corp:3128"));
+            window.SendErrorToComponent("Невозможно установить соединение с сервером", 12029);
+            ok &= Save(window, out / "pathloader-error.png");
+        }
+        {
+            TfmPathLoaderMenu window(pathLoader, QStringLiteral("Korvalo: подключение к серверу"));
+            window.AddButtons({QStringLiteral("Основной сервер"),
+                               QStringLiteral("Резервный сервер"),
+                               QStringLiteral("Тестовый сервер")});
+            ok &= Save(window, out / "pathloader-menu.png");
+        }
     }
     std::error_code ignored;
     std::filesystem::remove_all("/tmp/korvalo-screenshots", ignored);

@@ -110,7 +110,25 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
     const unsigned short port = static_cast<unsigned short>(std::stoi(url.substr(17)));
     const pid_t sid = FPid;
-    EXPECT_GE(SessionMembers(sid).size(), 5u) << "run.sh, Xvfb, card service, demo, korvalo";
+    EXPECT_GE(SessionMembers(sid).size(), 6u)
+        << "run.sh, Xvfb, card service, maker's services, demo, korvalo";
+
+    // The stand-in of the maker's services answers where the summary says.
+    const std::string log = ReadBytesOrEmpty(FLog);
+    const std::size_t vendor = log.find("maker's services: http://127.0.0.1:");
+    ASSERT_NE(vendor, std::string::npos) << log;
+    const unsigned short vendorPort =
+        static_cast<unsigned short>(std::stoi(log.substr(vendor + 35)));
+    const HttpReply pathLoader = HttpCall(
+        vendorPort, "POST", "/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv",
+        {{"Content-Type", "text/xml; charset=utf-8"},
+         {"SOAPAction", "\"urn:uPathLoaderIntf-IPathLoaderSrv#GetDllPathAndMenu\""}},
+        "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\"><e:Body>"
+        "<n:GetDllPathAndMenu xmlns:n=\"urn:uPathLoaderIntf-IPathLoaderSrv\">"
+        "<SoftwareID>{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}</SoftwareID><MenuID></MenuID>"
+        "</n:GetDllPathAndMenu></e:Body></e:Envelope>");
+    EXPECT_EQ(pathLoader.status, 200) << pathLoader.body;
+    EXPECT_NE(pathLoader.body.find(">true</return>"), std::string::npos) << pathLoader.body;
 
     // The page's forms point at the running Korvalo.
     const HttpReply page = HttpCall(port, "GET", "/");
@@ -142,6 +160,7 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     EXPECT_TRUE(SessionMembers(sid).empty()) << ReadBytesOrEmpty(FLog);
     EXPECT_FALSE(PortOpen(48051));
     EXPECT_FALSE(PortOpen(port));
+    EXPECT_FALSE(PortOpen(vendorPort));
 }
 
 }  // namespace

@@ -90,15 +90,15 @@ void PaintConnectingFrame(QPainter& p, const QRect& area, int frame, int frames)
     const qreal s = area.width() / 32.0;
     p.translate(area.topLeft());
     p.scale(s, s);
-    PaintMonitor(p, QRectF(0.5, 9.5, 13, 14));
-    PaintGlobe(p, QRectF(18.5, 9.5, 13, 13));
+    PaintMonitor(p, QRectF(0.5, 6.5, 14, 19));
+    PaintGlobe(p, QRectF(17.5, 8.5, 14, 14));
     // The line between them, and a packet travelling along it, then back.
     p.setPen(QPen(QColor(150, 150, 160), 1, Qt::DotLine));
-    p.drawLine(QPointF(13.5, 15), QPointF(18.5, 15));
+    p.drawLine(QPointF(14.5, 15), QPointF(17.5, 15));
     const int half = frames / 2;
     const int step = frame % frames;
     const qreal t = step < half ? step / qreal(half) : (frames - step) / qreal(half);
-    const qreal x = 12.0 + t * 8.0;
+    const qreal x = 12.5 + t * 7.0;
     p.setPen(Qt::NoPen);
     p.setBrush(step < half ? QColor(240, 160, 30) : QColor(60, 170, 240));
     p.drawEllipse(QPointF(x, 15), 2.2, 2.2);
