@@ -94,7 +94,7 @@ fi
 ./scripts/demo-store.sh "$demo"
 mkdir -p "$logs" "$demo/uploads"
 # The programs announce their ports in these files: a previous run's must not be read for theirs.
-rm -f "$logs/card-service.out" "$logs/demo-service.out"
+rm -f "$logs/card-service.out" "$logs/vendor-service.out" "$logs/demo-service.out"
 
 if port_busy "$endpoint_port"; then
     fail "port $endpoint_port is already in use (another Korvalo running?); stop it first"
