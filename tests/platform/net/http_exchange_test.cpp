@@ -10,6 +10,7 @@
 #include "platform/net/http_client.h"
 #include "platform/net/winhttp_errors.h"
 #include "support/capture_server.h"
+#include "support/files.h"
 #include "support/processes.h"
 
 namespace korvalo {
@@ -61,6 +62,25 @@ TEST(HttpExchange, AChallengeEndsWithItsStatusAndNobodyIsAsked) {
     ASSERT_FALSE(answer.failure.has_value());
     EXPECT_EQ(answer.status, 407);
     EXPECT_EQ(proxy.RequestCount(), 1u);
+}
+
+TEST(HttpExchange, ErrorsInTheServersCertificateAreIgnored) {
+    testing::TempDir dir;
+    const testing::CommandResult made = testing::RunCommand(
+        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-keyout", (dir / "key.pem").string(), "-out", (dir / "cert.pem").string(),
+         "-subj", "/CN=somebody.else", "-days", "1"});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    CaptureServerOptions options;
+    options.certificateFile = (dir / "cert.pem").string();
+    options.keyFile = (dir / "key.pem").string();
+    options.decide = [](const testing::CapturedRequest&) { return ReplyWith(200, "<ok/>"); };
+    CaptureServer server(options);
+    // Self-signed, for another name, reached by address: accepted all the same.
+    const HttpAnswer answer = THttpClient().Exchange(Post(server.Url("/soap")));
+    ASSERT_FALSE(answer.failure.has_value()) << answer.failure->detail;
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "<ok/>");
 }
 
 TEST(HttpExchange, AnAnswerOverTheLimitFails) {

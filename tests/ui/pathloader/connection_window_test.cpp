@@ -605,6 +605,24 @@ private slots:
         QCOMPARE(window.StatusMessage(), QStringLiteral("Соединение прервано пользователем"));
     }
 
+    // No endpoint to try: the worker hands nothing over and the window stays connecting until
+    // the user aborts.
+    void noEndpointAtAll() {
+        Environment env;
+        TfmPathLoaderConnection window(env.Get(), Args(" \r\n\t\r\n"));
+        window.SetShowMode(0);
+        window.StartAttempt();
+        const std::shared_ptr<TPathLoaderThread> worker = TfmPathLoaderConnection::LastWorker();
+        QVERIFY(worker != nullptr);
+        QTRY_VERIFY(worker->WaitFor(std::chrono::milliseconds(0)));
+        QTest::qWait(200);
+        QCOMPARE(window.ShowMode(), 0);
+        QVERIFY(window.InProcess());
+        QVERIFY(!window.BtnAbort()->isHidden());
+        QTest::mouseClick(window.BtnAbort(), Qt::LeftButton);
+        QCOMPARE(window.ShowMode(), 1);
+    }
+
     void closingWhileAWorkerRuns() {
         VendorServiceProcess service({"--hang"});
         Environment env;
