@@ -119,14 +119,14 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     ASSERT_NE(vendor, std::string::npos) << log;
     const unsigned short vendorPort =
         static_cast<unsigned short>(std::stoi(log.substr(vendor + 35)));
-    const HttpReply pathLoader = HttpCall(
-        vendorPort, "POST", "/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv",
-        {{"Content-Type", "text/xml; charset=utf-8"},
-         {"SOAPAction", "\"urn:uPathLoaderIntf-IPathLoaderSrv#GetDllPathAndMenu\""}},
-        "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\"><e:Body>"
-        "<n:GetDllPathAndMenu xmlns:n=\"urn:uPathLoaderIntf-IPathLoaderSrv\">"
-        "<SoftwareID>{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}</SoftwareID><MenuID></MenuID>"
-        "</n:GetDllPathAndMenu></e:Body></e:Envelope>");
+    const HttpReply pathLoader =
+        HttpCall(vendorPort, "POST", "/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv",
+                 {{"Content-Type", "text/xml; charset=utf-8"},
+                  {"SOAPAction", "\"urn:uPathLoaderIntf-IPathLoaderSrv#GetDllPathAndMenu\""}},
+                 "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\"><e:Body>"
+                 "<n:GetDllPathAndMenu xmlns:n=\"urn:uPathLoaderIntf-IPathLoaderSrv\">"
+                 "<SoftwareID>{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}</SoftwareID><MenuID></MenuID>"
+                 "</n:GetDllPathAndMenu></e:Body></e:Envelope>");
     EXPECT_EQ(pathLoader.status, 200) << pathLoader.body;
     EXPECT_NE(pathLoader.body.find(">true</return>"), std::string::npos) << pathLoader.body;
 

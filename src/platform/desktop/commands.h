@@ -11,21 +11,22 @@ namespace korvalo {
 
 // Finds an executable: a name holding "/" as it is, otherwise in the folders of pathVar
 // (PATH's form: folders separated by ":", an empty one meaning the current folder).
-std::optional<std::string> FindExecutable(const std::string& name, const std::string& pathVar);
+[[nodiscard]] std::optional<std::string> FindExecutable(const std::string& name,
+                                                        const std::string& pathVar);
 
 // Runs program (a path) with args, standard input and error on /dev/null, in a process group
 // of its own. Returns what it wrote to standard output when it exits with status 0 within
 // timeout and wrote at most maxOutput bytes; nothing otherwise. A program still running at
 // the time limit is killed with its whole group.
-std::optional<std::string> RunCapture(const std::string& program,
-                                      const std::vector<std::string>& args,
-                                      std::chrono::milliseconds timeout,
-                                      std::size_t maxOutput = std::size_t{1} << 20);
+[[nodiscard]] std::optional<std::string> RunCapture(const std::string& program,
+                                                    const std::vector<std::string>& args,
+                                                    std::chrono::milliseconds timeout,
+                                                    std::size_t maxOutput = std::size_t{1} << 20);
 
 // Opens target (a file, a web address, a "mailto:" address) with the program the desktop
 // chose for it: "xdg-open target", detached from Korvalo (a session of its own, standard
 // streams on /dev/null). The text goes to xdg-open as one argument, unchanged. True when the
 // opener was started; its own outcome is not awaited.
-bool OpenWithDesktop(const std::string& target);
+[[nodiscard]] bool OpenWithDesktop(const std::string& target);
 
 }  // namespace korvalo
