@@ -1,5 +1,6 @@
 #pragma once
-// Owners of libcurl handles (easy handle, header list, URL handle, text libcurl allocated) and
+// Owners of libcurl handles (easy and multi handle, header list, URL handle, text libcurl
+// allocated) and
 // libcurl's one-time global start, shared by every part of Korvalo that talks HTTP through it.
 // Header only: it is included by the sources that link libcurl themselves.
 
@@ -15,6 +16,11 @@ struct CurlEasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct CurlMultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 struct CurlSlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }

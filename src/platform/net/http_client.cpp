@@ -352,9 +352,57 @@ struct Outcome {
     bool TunnelRefused() const { return code != CURLE_OK && connectCode >= 300; }
 };
 
-Outcome Perform(CURL* curl) {
+// Runs the transfer while asking the request's cancel check every 100 ms, so that a
+// cancellation from outside ends even a silent transfer at once (libcurl itself calls the
+// progress function only about once a second while nothing moves).
+CURLcode PerformWatched(CURL* curl, Transfer& transfer) {
+    constexpr int kCheckMs = 100;
+    CurlMulti multi(curl_multi_init());
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi.get(), curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        bool cancel = false;
+        try {
+            cancel = transfer.CancelRequested();
+        } catch (...) {
+            transfer.failure = std::current_exception();
+            cancel = true;
+        }
+        if (cancel) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0)
+            break;
+        if (curl_multi_poll(multi.get(), nullptr, 0, kCheckMs, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), curl);
+    return result;
+}
+
+// One attempt of the transfer: with a cancel check it is watched, otherwise libcurl runs it.
+Outcome Perform(CURL* curl, Transfer& transfer) {
     Outcome out;
-    out.code = curl_easy_perform(curl);
+    out.code = transfer.cancelCheck ? PerformWatched(curl, transfer) : curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
     curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &out.connectCode);
     curl_easy_getinfo(curl, CURLINFO_PROXYAUTH_AVAIL, &out.proxyAuth);
@@ -457,7 +505,7 @@ void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
     bool retried = false;
     for (;;) {
         transfer.StartAttempt();
-        const Outcome outcome = Perform(curl.get());
+        const Outcome outcome = Perform(curl.get(), transfer);
         if (transfer.failure)
             std::rethrow_exception(transfer.failure);
         if (transfer.checkCancelled) {

@@ -81,8 +81,9 @@ struct HttpPostRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string_view body;  // not copied; must live until Post returns
     ProxyEndpoint proxy;
-    // Asked whenever bytes move and at least once a second, also while connecting; true ends
-    // the request at once as cancelled (12017). Called on the requesting thread; may be empty.
+    // Asked about every 100 ms and whenever bytes move, also while connecting; true ends the
+    // request at once as cancelled (12017). Called on the requesting thread; may be empty (the
+    // upload sets none).
     std::function<bool()> cancelled;
 };
 

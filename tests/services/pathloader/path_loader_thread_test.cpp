@@ -211,10 +211,8 @@ TEST(TPathLoaderThread, TerminateEndsAHangingCallWithinASecondWithoutAWord) {
     const auto worker = window.Start(service.PathLoaderEndpoint());
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(worker->WaitFor(0ms));
-    const auto terminated = std::chrono::steady_clock::now();
     worker->Terminate();
-    ASSERT_TRUE(worker->WaitFor(1500ms));
-    EXPECT_LT(std::chrono::steady_clock::now() - terminated, 1500ms);
+    ASSERT_TRUE(worker->WaitFor(1000ms));
     std::lock_guard lock(window.mutex);
     EXPECT_FALSE(window.data.has_value());
     EXPECT_FALSE(window.error.has_value());
