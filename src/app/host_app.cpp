@@ -130,7 +130,7 @@ void HostApplication::Stop() {
         return;
     stopped_ = true;
     UiThread::Shutdown();
-    // Path loader workers still running (their windows are gone) end within a second.
+    // Path loader workers still running (their windows are gone) end at once.
     TPathLoaderThread::TerminateAll();
     (void)TPathLoaderThread::WaitForAll(std::chrono::seconds(2));
     main_->FormClose(*windowHost_);

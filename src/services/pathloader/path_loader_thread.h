@@ -59,7 +59,7 @@ public:
     TPathLoaderThread(const TPathLoaderThread&) = delete;
     TPathLoaderThread& operator=(const TPathLoaderThread&) = delete;
 
-    // From any thread: the network call under way ends within about a second and no further
+    // From any thread: the network call under way ends at once (within 100 ms) and no further
     // call is made; no callback is called after the worker notices (the window must still
     // ignore a hand-over that was already on its way).
     void Terminate();

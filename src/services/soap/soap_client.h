@@ -75,7 +75,7 @@ public:
     // thrown as SoapFault), SoapError when the answer is not the expected SOAP answer.
     [[nodiscard]] SoapAnswer Invoke(const SoapCall& call);
 
-    // From any thread: a running call ends within about a second, and every later call at
+    // From any thread: a running call ends within 100 ms or so, and every later call at
     // once, as SoapCancelled.
     void Cancel() { cancelled_ = true; }
     bool Cancelled() const { return cancelled_; }
