@@ -14,21 +14,13 @@
 #include "core/version.h"
 #include "support/http_exchange.h"
 #include "support/qt/when_modal.h"
+#include "support/system_proxy_double.h"
 #include "ui/host/fopt.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
 
 namespace korvalo {
-
-namespace {
-
-class NoSystemProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
-}  // namespace
 
 class HostAppTest : public QObject {
     Q_OBJECT
@@ -45,7 +37,7 @@ private:
         options.main.settingsPaths.perUserIni = dir_.filePath("user/korvalo.ini").toStdString();
         options.main.protocolFile = dir_.filePath("request.txt").toStdString();
         options.main.endpoint.port = port;
-        options.main.systemProxy = std::make_shared<NoSystemProxy>();
+        options.main.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options.main.startCompanion = [this] {
             ++companionStarts_;
             return CompanionOutcome{true, "run.sh", {}};

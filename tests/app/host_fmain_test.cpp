@@ -10,31 +10,16 @@
 
 #include "core/version.h"
 #include "services/endpoint/dispatcher.h"
-#include "state/log/log_model.h"
 #include "support/http_exchange.h"
+#include "support/recording_doubles.h"
+#include "support/system_proxy_double.h"
 
 namespace korvalo {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecordingLog : public ILogSink {
-public:
-    void PrintInfo(const std::string& text) override { model.AppendLine(text); }
-    void ClearInfo() override { model.Clear(); }
-    std::size_t LogLength() const override { return model.Length(); }
-    LogModel model;
-};
-
-class RecordingNotifier : public INotifier {
-public:
-    void ShowBalloon(const std::string& text) override { balloons.push_back(text); }
-    void ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) override {
-        boxes.push_back(caption + "|" + text + "|" + (icon == Icon::Information ? "i" : "e"));
-    }
-    std::vector<std::string> balloons;
-    std::vector<std::string> boxes;
-};
+using testing::RecordingLog;
+using testing::RecordingNotifier;
 
 // The main window: records the calls in order.
 class RecordingWindow : public IMainWindowHost {
@@ -56,11 +41,6 @@ public:
     std::vector<std::string> calls;
 };
 
-class NoSystemProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
 class TFMainTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,7 +51,7 @@ protected:
         options_.settingsPaths.perUserIni = (dir_ / "user" / "korvalo.ini").string();
         options_.protocolFile = (dir_ / "request.txt").string();
         options_.endpoint.port = 0;
-        options_.systemProxy = std::make_shared<NoSystemProxy>();
+        options_.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options_.startCompanion = [this] {
             ++companionStarts;
             return companion;
@@ -94,14 +74,6 @@ protected:
         return *main_;
     }
     std::uint16_t Port() { return main_->Endpoint()->Port(); }
-    // The log lines without their time stamps ("hh:nn:ss ---> text" as "text").
-    std::vector<std::string> Messages() const {
-        std::vector<std::string> messages;
-        for (const std::string& line : log.model.Lines())
-            messages.push_back(
-                line.size() > 14 && line.compare(8, 6, " ---> ") == 0 ? line.substr(14) : line);
-        return messages;
-    }
     // The start-up line that names the certificate store's folder.
     std::string StoreLine() const {
         return "Хранилище сертификатов: " + (dir_ / "certs" / "MY").string();
@@ -145,9 +117,9 @@ TEST_F(TFMainTest, StartUpRunsItsStepsInOrder) {
     EXPECT_EQ(main.UpdateComp().SoftwareID, "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
     EXPECT_EQ(main.UpdateComp().Language, TLanguage::ru);
     EXPECT_EQ(updateChecks, 1);
-    EXPECT_TRUE(notifier.boxes.empty());
+    EXPECT_TRUE(notifier.Boxes().empty());
     // The only line names the store folder, which start-up leaves to the dialogs to make.
-    EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()});
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{StoreLine()});
     EXPECT_FALSE(fs::exists(dir_ / "certs"));
     EXPECT_EQ(main.CertStoreLocation(), dir_ / "certs" / "MY");
     EXPECT_FALSE(main.QuitRequested());
@@ -178,13 +150,16 @@ TEST_F(TFMainTest, APortInUseShowsTheMessageAndAsksToEnd) {
     main.FormCreate(window);
     EXPECT_FALSE(main.Endpoint()->Active());
     EXPECT_TRUE(main.QuitRequested());
-    ASSERT_EQ(notifier.boxes.size(), 1u);
-    EXPECT_EQ(notifier.boxes[0], "Порт Korvalo|Порт Korvalo уже занят.|i");
+    const auto boxes = notifier.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Порт Korvalo");
+    EXPECT_EQ(boxes[0].text, "Порт Korvalo уже занят.");
+    EXPECT_EQ(boxes[0].icon, INotifier::Icon::Information);
     ASSERT_FALSE(window.calls.empty());
     EXPECT_EQ(window.calls[0], "quit");
     EXPECT_EQ(window.calls.size(), 4u);  // then tray, balloon and caption
     EXPECT_EQ(fs::file_size(dir_ / "request.txt"), 0u);
-    EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()});
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{StoreLine()});
 }
 
 TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
@@ -198,7 +173,7 @@ TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
     const std::vector<std::string> lines = {
         StoreLine(),
         "Ошибка при создании файла протокола - запустите программу от имени Администратора"};
-    EXPECT_EQ(Messages(), lines);
+    EXPECT_EQ(log.Messages(), lines);
     EXPECT_TRUE(main.Endpoint()->Active());
 }
 
@@ -220,15 +195,15 @@ TEST_F(TFMainTest, AnInstalledProgramMakesItsUsersSettingsAndStateFolders) {
     EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
     const std::string made = "Файл настроек " + options_.settingsPaths.mainIni + " создан из " +
                              options_.settingsPaths.defaultsIni;
-    ASSERT_EQ(log.model.Lines().size(), 2u);
-    EXPECT_NE(log.model.Lines()[0].find(made), std::string::npos) << log.model.Lines()[0];
-    EXPECT_EQ(Messages()[1], StoreLine());
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_NE(log.Lines()[0].find(made), std::string::npos) << log.Lines()[0];
+    EXPECT_EQ(log.Messages()[1], StoreLine());
 
     // A reload keeps the user's file as it is now.
     std::ofstream(options_.settingsPaths.mainIni) << "[Main]\n";
     main.LoadSettings();
     EXPECT_FALSE(main.Store().Snapshot().debug);
-    EXPECT_EQ(log.model.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines().size(), 2u);
 }
 
 TEST_F(TFMainTest, WithoutDebugNoProtocolFileIsTouched) {
@@ -256,9 +231,9 @@ TEST_F(TFMainTest, AnUnreadableSettingsFileGivesDefaultsAndALogLine) {
     const Settings settings = main_->Store().Snapshot();
     EXPECT_EQ(settings.proxyPort, 80);
     EXPECT_FALSE(settings.debug);
-    ASSERT_EQ(log.model.Lines().size(), 2u);
-    EXPECT_NE(log.model.Lines()[0].find("не читается"), std::string::npos);
-    EXPECT_EQ(Messages()[1], StoreLine());
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_NE(log.Lines()[0].find("не читается"), std::string::npos);
+    EXPECT_EQ(log.Messages()[1], StoreLine());
     EXPECT_TRUE(main_->Endpoint()->Active());
 }
 
@@ -336,9 +311,9 @@ TEST_F(TFMainTest, CompanionTroubleIsLogged) {
     TFMain& main = Make();
     for (const Case& c : cases) {
         companion = c.outcome;
-        log.model.Clear();
+        log.ClearInfo();
         main.LoadSettings();
-        const std::vector<std::string> lines = log.model.Lines();
+        const std::vector<std::string> lines = log.Lines();
         if (c.line.empty()) {
             EXPECT_TRUE(lines.empty()) << lines.front();
         } else {
@@ -373,7 +348,7 @@ TEST_F(TFMainTest, MissingDialogsRefuseTheRequest) {
         "&crpt_message=hello HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     ASSERT_TRUE(answer);
     bool refused = false;
-    for (const std::string& line : log.model.Lines())
+    for (const std::string& line : log.Lines())
         refused |= line.find("Окна подписи не входят в эту сборку") != std::string::npos;
     EXPECT_TRUE(refused);
     EXPECT_TRUE(main_->Dispatcher()->SignEnabled());

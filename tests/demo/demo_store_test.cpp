@@ -7,6 +7,7 @@
 #include "demo/demo_fixture.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/crypt_message.h"
+#include "support/cert_fixture.h"
 
 namespace korvalo::demotest {
 namespace {
@@ -14,25 +15,13 @@ namespace {
 using testing::CommandResult;
 using testing::ReadBytes;
 using testing::RunCommand;
+using testing::ScriptedPasswordPrompt;
 
 CommandResult RunDemoStore(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"bash", KORVALO_DEMO_STORE_SCRIPT};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunCommand(argv);
 }
-
-class ScriptedPassword : public IKeyPasswordPrompt {
-public:
-    explicit ScriptedPassword(std::string password) : FPassword(std::move(password)) {}
-    std::optional<std::string> AskKeyPassword(const std::string&, bool) override {
-        ++asked;
-        return FPassword;
-    }
-    int asked = 0;
-
-private:
-    std::string FPassword;
-};
 
 class DemoStoreTest : public ::testing::Test {
 protected:
@@ -93,11 +82,11 @@ TEST_F(DemoStoreTest, SignaturesMadeThroughTheStoreVerifyAgainstTheDemoCa) {
     const std::string data = "\xCF\xF0\xE8\xE2\xE5\xF2 <b>demo</b>";
     for (std::size_t i = 0; i < 3; ++i) {
         const StoreCertificate& cert = store->Certificates()[i];
-        ScriptedPassword prompt("1234");
+        ScriptedPasswordPrompt prompt({"1234"});
         KeyResult key = cert.LoadPrivateKey(&prompt);
         ASSERT_EQ(key.error, 0u) << key.message;
         // Only the third key is guarded by a password.
-        EXPECT_EQ(prompt.asked, i == 2 ? 1 : 0);
+        EXPECT_EQ(prompt.asked.size(), i == 2 ? 1u : 0u);
 
         std::string der;
         CmsSignStage stage;

@@ -10,6 +10,7 @@
 #include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/raw_client.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
 namespace korvalo {
@@ -19,11 +20,6 @@ using testing::TempDir;
 using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
-
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
 
 // GetDllPathAndMenu on the service: the result, with menu and paths or the refusal text.
 struct PathAnswer {
@@ -35,7 +31,7 @@ PathAnswer AskPaths(const VendorServiceProcess& service, const std::string& soft
                     const std::string& menuId,
                     const std::string& endpointPath = "/scripts/PathLoaderSrv.dll") {
     SoapClientOptions options;
-    options.systemProxy = std::make_shared<NoProxy>();
+    options.systemProxy = std::make_shared<testing::FakeSystemProxy>();
     options.systemNoProxy = "";
     SoapClient client(options);
     client.SetURL(service.Url(endpointPath) + kPathLoaderSrvPath);

@@ -1,14 +1,9 @@
 #pragma once
-// Test doubles of the delivery's outside world: a scripted login dialog and a tinyproxy process
-// (the recording log and notifier come from support/recording_doubles.h).
+// Test doubles of the delivery's outside world: a tinyproxy process (the recording log and
+// notifier and the scripted login dialog come from support/recording_doubles.h).
 
-#include <deque>
 #include <filesystem>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <sys/types.h>
 
@@ -18,41 +13,6 @@
 #include "support/recording_doubles.h"
 
 namespace korvalo::testing {
-
-// Answers the login dialog from a script: each entry is a confirmation with user name and
-// password, or nothing for a cancel. An exhausted script cancels.
-class ScriptedPrompt : public ICredentialsPrompt {
-public:
-    using Answer = std::optional<std::pair<std::string, std::string>>;
-    explicit ScriptedPrompt(std::vector<Answer> script = {})
-        : script_(script.begin(), script.end()) {}
-
-    bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) override {
-        std::lock_guard lock(mutex_);
-        ++calls_;
-        seen_.emplace_back(userName, userPwd);
-        if (script_.empty() || !script_.front()) {
-            if (!script_.empty())
-                script_.pop_front();
-            return false;
-        }
-        userName = script_.front()->first;
-        userPwd = script_.front()->second;
-        savePwd = true;
-        script_.pop_front();
-        return true;
-    }
-    int Calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<Answer> script_;
-    std::vector<std::pair<std::string, std::string>> seen_;
-    int calls_ = 0;
-};
 
 // tinyproxy in the foreground on a free loopback port with Basic authentication, stopped at
 // the end.

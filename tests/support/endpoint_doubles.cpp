@@ -82,6 +82,8 @@ int ScriptedDialogs::Batch(DialogCall call, TJobList& jobs) {
         call.jobData.push_back(job.pData);
     }
     const DialogScript script = Next(std::move(call));
+    if (script.signJobs)
+        return script.signJobs(jobs);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (i < script.jobSigns.size())
             jobs[i].sign = script.jobSigns[i];

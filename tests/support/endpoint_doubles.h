@@ -40,6 +40,9 @@ struct DialogScript {
     std::string chosenFile{};             // file dialog: the file the user picks (code 1)
     std::vector<std::string> jobSigns{};  // batch: the signature for each job
     std::vector<std::string> jobErrors{};
+    // batch: when set, signs the jobs itself (instead of jobSigns and jobErrors) and gives the
+    // code
+    std::function<int(TJobList&)> signJobs{};
     bool throwError = false;  // throws std::runtime_error instead of returning
     bool block = false;       // waits until Release()
 };

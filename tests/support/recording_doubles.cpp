@@ -114,4 +114,35 @@ std::vector<RecordingNotifier::MessageBox> RecordingNotifier::Boxes() const {
     return boxes_;
 }
 
+ScriptedPrompt::ScriptedPrompt(std::vector<Answer> script)
+    : script_(script.begin(), script.end()) {}
+
+bool ScriptedPrompt::ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) {
+    std::lock_guard lock(mutex_);
+    ++calls_;
+    seen_.emplace_back(userName, userPwd);
+    if (script_.empty() || !script_.front()) {
+        if (!script_.empty())
+            script_.pop_front();
+        return false;
+    }
+    userName = script_.front()->first;
+    userPwd = script_.front()->second;
+    savePwd = true;
+    script_.pop_front();
+    return true;
+}
+
+int ScriptedPrompt::Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+void ScriptedPrompt::Restart(std::vector<Answer> script) {
+    std::lock_guard lock(mutex_);
+    script_.assign(script.begin(), script.end());
+    seen_.clear();
+    calls_ = 0;
+}
+
 }  // namespace korvalo::testing

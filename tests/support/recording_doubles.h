@@ -1,11 +1,14 @@
 #pragma once
-// Recording doubles of the activity log (ILogSink) and of the notifier (INotifier), safe to
-// use from any thread.
+// Recording doubles of the activity log (ILogSink), the notifier (INotifier) and the proxy
+// login dialog (ICredentialsPrompt), safe to use from any thread.
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/log_sink.h"
@@ -62,6 +65,26 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> balloons_;
     std::vector<MessageBox> boxes_;
+};
+
+// Answers the login dialog from a script: each entry is a confirmation with user name and
+// password, or nothing for a cancel. An exhausted script cancels.
+class ScriptedPrompt : public ICredentialsPrompt {
+public:
+    using Answer = std::optional<std::pair<std::string, std::string>>;
+    explicit ScriptedPrompt(std::vector<Answer> script = {});
+
+    bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) override;
+    // How often the dialog was shown.
+    int Calls() const;
+    // Starts over with a new script, as if newly made.
+    void Restart(std::vector<Answer> script);
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<Answer> script_;
+    std::vector<std::pair<std::string, std::string>> seen_;
+    int calls_ = 0;
 };
 
 }  // namespace korvalo::testing

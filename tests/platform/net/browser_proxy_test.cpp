@@ -10,6 +10,7 @@
 #include <map>
 
 #include "support/files.h"
+#include "support/system_proxy_double.h"
 
 namespace korvalo {
 namespace {
@@ -17,15 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::WriteBytes;
-
-class FixedProxy : public ISystemProxySource {
-public:
-    explicit FixedProxy(SystemProxy proxy) : proxy_(std::move(proxy)) {}
-    SystemProxy GetSystemProxy() override { return proxy_; }
-
-private:
-    SystemProxy proxy_;
-};
 
 // A home folder with its own programs, desktop entries and browser settings.
 class BrowserHome : public ::testing::Test {
@@ -65,7 +57,7 @@ protected:
             return found == env.end() ? std::nullopt : std::optional<std::string>(found->second);
         };
         options.htmlHandler = [htmlHandler] { return htmlHandler; };
-        options.systemProxy = std::make_shared<FixedProxy>(std::move(system));
+        options.systemProxy = std::make_shared<testing::FakeSystemProxy>(std::move(system));
         return BrowserProxyDiscovery(options);
     }
 
@@ -246,7 +238,7 @@ TEST_F(BrowserHome, TheDesktopNamesTheDefaultBrowser) {
     const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
     ::setenv("PATH", ((dir_.path() / "bin").string() + ":" + path).c_str(), 1);
     BrowserProxyDiscovery::Options options;
-    options.systemProxy = std::make_shared<FixedProxy>(SystemProxy{});
+    options.systemProxy = std::make_shared<testing::FakeSystemProxy>(SystemProxy{});
     BrowserProxyDiscovery discovery(options);
     EXPECT_EQ(discovery.GetDefaultBrowser(), firefox.string());
 }

@@ -18,6 +18,7 @@
 #include "support/capture_server.h"
 #include "support/cert_fixture.h"
 #include "support/delivery_doubles.h"
+#include "support/endpoint_doubles.h"
 #include "support/processes.h"
 #include "support/raw_client.h"
 
@@ -27,39 +28,17 @@ namespace {
 using testing::CaptureServer;
 using testing::RecordingLog;
 using testing::RecordingNotifier;
+using testing::ScriptedDialogs;
 using testing::ScriptedPrompt;
 using testing::TempDir;
 using Texts = std::vector<std::string>;
 
-// The message dialog signs at once; the batch dialog signs as signBatch says (every job with
-// "SIG-" and its position when it is empty); the file dialog is not expected here.
-class SigningDialog : public ISigningDialogs, public IIdCardBatchSigner {
-public:
-    int ShowSignMsgDialog(const SigningOptions&, const std::string& fileName,
-                          std::string& signature, bool) override {
-        messageFile = fileName;
-        signature = std::string(100, 'S');  // wrapped into lines of 64 by the dispatcher
-        return kResultSigned;
-    }
-    int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&, int) override {
-        return kResultClosed;
-    }
-    int ShowSignFilesDialog(const SigningOptions&, TJobList& jobs, const std::string&) override {
-        std::vector<std::string> ids;
-        for (const TRecordSign& job : jobs)
-            ids.push_back(job.id);
-        batches.push_back(ids);
-        if (signBatch)
-            return signBatch(jobs);
-        for (std::size_t i = 0; i < jobs.size(); ++i)
-            jobs[i].sign = "SIG-" + std::to_string(i + 1);
-        return kResultSigned;
-    }
-    int SignMultipleFile(TJobList&) override { return kResultClosed; }
-    std::string messageFile;
-    std::vector<std::vector<std::string>> batches;  // the job ids of each batch dialog run
-    std::function<int(TJobList&)> signBatch;
-};
+// Signs every job with "SIG-" and its position.
+int SignEveryJob(TJobList& jobs) {
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        jobs[i].sign = "SIG-" + std::to_string(i + 1);
+    return kResultSigned;
+}
 
 // The parts of an upload's multipart body as name and content, in order.
 std::vector<std::pair<std::string, std::string>> Parts(const testing::CapturedRequest& upload) {
@@ -99,6 +78,12 @@ std::string Post(const std::string& body, const std::string& contentType) {
 class EndpointUploadTest : public ::testing::Test {
 protected:
     void Start() {
+        // The message dialog signs at once (wrapped into lines of 64 by the dispatcher); the
+        // batch dialog signs as signBatch_ says (every job with "SIG-" and its position when it
+        // is empty); the file dialog is not expected here.
+        dialogs_.SetDefault({.code = kResultSigned,
+                             .signature = std::string(100, 'S'),
+                             .signJobs = signBatch_ ? signBatch_ : SignEveryJob});
         delivery_ = std::make_unique<TDelivery>(DeliveryServices{
             .log = log_,
             .settings = settings_,
@@ -134,6 +119,15 @@ protected:
     std::string Send(const std::string& request) {
         return testing::Exchange(endpoint_->Port(), request);
     }
+    // The job ids of each batch dialog run.
+    std::vector<std::vector<std::string>> Batches() const {
+        std::vector<std::vector<std::string>> batches;
+        for (const testing::DialogCall& call : dialogs_.Calls()) {
+            if (call.kind == "files")
+                batches.push_back(call.jobIds);
+        }
+        return batches;
+    }
     std::string Browse(const std::string& query) {
         return testing::Exchange(endpoint_->Port(), "GET /?" + query +
                                                         " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -146,7 +140,8 @@ protected:
     ScriptedPrompt prompt_;
     SettingsStore settings_;
     std::atomic<int> stage_{0};
-    SigningDialog dialogs_;
+    ScriptedDialogs dialogs_;
+    std::function<int(TJobList&)> signBatch_;
     std::unique_ptr<TDelivery> delivery_;
     std::unique_ptr<RequestDispatcher> dispatcher_;
     std::unique_ptr<HttpServer> endpoint_;
@@ -237,7 +232,7 @@ TEST_F(EndpointUploadTest, FormTextArrivesTheSameWithOrWithoutACharset) {
             ASSERT_EQ(service.RequestCount(), ++uploads);
             const auto upload = service.Requests()[uploads - 1];
             EXPECT_EQ(Part(upload, "crpt_file"), text.messageFile);
-            EXPECT_EQ(testing::ReadBytes(dialogs_.messageFile), text.messageFile);
+            EXPECT_EQ(testing::ReadBytes(dialogs_.Calls().back().fileName), text.messageFile);
             EXPECT_EQ(Part(upload, "note"), text.echoed);
             EXPECT_EQ(Part(upload, "crpt_message"), "<none>");
         }
@@ -300,8 +295,9 @@ TEST_F(EndpointUploadTest, BatchValuesReachTheAnswerAndTheEchoAsText) {
         SCOPED_TRACE(c.name);
         const std::string answer = Send(Post(c.document, "application/json"));
         EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-        ASSERT_EQ(dialogs_.batches.size(), i + 1);
-        EXPECT_EQ(dialogs_.batches[i], c.ids);
+        const std::vector<std::vector<std::string>> batches = Batches();
+        ASSERT_EQ(batches.size(), i + 1);
+        EXPECT_EQ(batches[i], c.ids);
         ASSERT_EQ(service.RequestCount(), i + 1);
         const auto upload = service.Requests()[i];
         EXPECT_EQ(Part(upload, "crpt_file"), answerHead + c.answer);
@@ -323,7 +319,7 @@ TEST_F(EndpointUploadTest, BatchWithAnEmptyDocumentIsSignedByTheStoreEngine) {
     std::filesystem::create_directory(store);
     testing::WritePem(store / "holder.pem", pair.cert);
     testing::WriteBytes(dir_ / "ca.pem", pair.ca.CertPem());
-    dialogs_.signBatch = [&](TJobList& jobs) {
+    signBatch_ = [&](TJobList& jobs) {
         SigningOptions options;
         options.hashAlgOID = "2.16.840.1.101.3.4.2.1";  // SHA-256
         TSign sign(TSignContext{log_, options, store}, jobs, pair.cert.SerialText(), "");

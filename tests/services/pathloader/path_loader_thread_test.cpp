@@ -14,6 +14,7 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/processes.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
 namespace korvalo {
@@ -23,11 +24,6 @@ using namespace std::chrono_literals;
 using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
-
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
 
 // What the worker handed over, recorded as a window would see it.
 struct Window {
@@ -55,7 +51,7 @@ struct Window {
             error.emplace(e.what(), code);
         };
         SoapClientOptions soap;
-        soap.systemProxy = std::make_shared<NoProxy>();
+        soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         soap.systemNoProxy = "";
         return TPathLoaderThread::Create(std::move(callbacks), std::move(soap));
     }

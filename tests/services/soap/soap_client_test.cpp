@@ -12,6 +12,7 @@
 #include "support/capture_server.h"
 #include "support/delivery_doubles.h"
 #include "support/files.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
 namespace korvalo {
@@ -25,19 +26,10 @@ using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-class FixedProxy : public ISystemProxySource {
-public:
-    explicit FixedProxy(SystemProxy proxy = {}) : proxy_(std::move(proxy)) {}
-    SystemProxy GetSystemProxy() override { return proxy_; }
-
-private:
-    SystemProxy proxy_;
-};
-
 // A client that takes no proxy from this machine unless given one.
 SoapClientOptions Options(SystemProxy system = {}) {
     SoapClientOptions options;
-    options.systemProxy = std::make_shared<FixedProxy>(std::move(system));
+    options.systemProxy = std::make_shared<testing::FakeSystemProxy>(std::move(system));
     options.systemNoProxy = "";
     return options;
 }

@@ -7,28 +7,15 @@
 #include <fstream>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 
 #include "core/base64.h"
+#include "support/system_proxy_double.h"
 
 namespace korvalo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A system proxy that says what the test tells it to and counts the questions.
-class FakeSystemProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override {
-        ++calls;
-        if (fail)
-            throw std::runtime_error("system proxy unreadable");
-        return answer;
-    }
-    SystemProxy answer;
-    bool fail = false;
-    int calls = 0;
-};
+using testing::FakeSystemProxy;
 
 class SettingsLoaderTest : public ::testing::Test {
 protected:
@@ -89,7 +76,7 @@ TEST_F(SettingsLoaderTest, NoFileAtAllGivesTheDefaults) {
     EXPECT_TRUE(s.pathLoader.PathLoaderURL.empty());
     EXPECT_EQ(s.pathLoader.Proxy, "");
     EXPECT_EQ(s.pathLoader.SoftwareID, "{ID}");
-    EXPECT_EQ(system_.calls, 0);
+    EXPECT_EQ(system_.Calls(), 0);
     // AllowSetProxy is on, so the per-user folder now exists (the file itself is not made).
     EXPECT_TRUE(fs::is_directory(fs::path(paths_.perUserIni).parent_path()));
     EXPECT_FALSE(fs::exists(paths_.perUserIni));
@@ -286,11 +273,11 @@ TEST_F(SettingsLoaderTest, SystemProxyReplacesTheFilesProxyOnlyWhenItNamesAHost)
     EXPECT_EQ(s.proxyAddress, "file.proxy");
     EXPECT_EQ(s.proxyPort, 3128);
 
-    const int calls = system_.calls;
+    const int calls = system_.Calls();
     system_.fail = false;
     system_.answer = {"H", 1};
     s = LoadMain("[proxy]\nuseAutoProxy=1\nproxyAddress=file.proxy\n");
-    EXPECT_EQ(system_.calls, calls);  // not asked when useAutoProxy is off
+    EXPECT_EQ(system_.Calls(), calls);  // not asked when useAutoProxy is off
     EXPECT_EQ(s.proxyAddress, "file.proxy");
 }
 

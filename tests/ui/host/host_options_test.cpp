@@ -17,30 +17,13 @@
 #include "state/settings/profile_file.h"
 #include "state/settings/settings_loader.h"
 #include "support/qt/when_modal.h"
+#include "support/recording_doubles.h"
 #include "ui/dialogs/login_dialog.h"
 #include "ui/host/fopt.h"
 
 namespace korvalo {
 
 namespace {
-
-// The login dialog as a script: answers with the given values and counts the calls.
-class ScriptedPrompt : public ICredentialsPrompt {
-public:
-    bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) override {
-        ++calls;
-        if (!confirm)
-            return false;
-        userName = user;
-        userPwd = password;
-        savePwd = true;
-        return true;
-    }
-    bool confirm = true;
-    std::string user = "ivan";
-    std::string password = "secret";
-    int calls = 0;
-};
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
@@ -61,7 +44,8 @@ class HostOptionsTest : public QObject {
 private:
     QTemporaryDir dir_;
     QString ini_;
-    ScriptedPrompt prompt_;
+    // Confirms with "ivan" and "secret" unless a test says otherwise.
+    testing::ScriptedPrompt prompt_;
 
     std::string Ini() const { return ini_.toStdString(); }
     std::optional<std::string> Key(const char* section, const char* key) const {
@@ -86,7 +70,7 @@ private slots:
         QVERIFY(dir_.isValid());
         ini_ = dir_.filePath("korvalo.ini");
         QFile::remove(ini_);
-        prompt_ = ScriptedPrompt();
+        prompt_.Restart({std::make_pair("ivan", "secret")});
     }
 
     void textsAndControls() {
@@ -154,7 +138,7 @@ private slots:
         Child<QLineEdit>(dialog, "EdServer")->setText(server);
         Child<QLineEdit>(dialog, "EdPort")->setText("3128");
         QVERIFY(PressOk(dialog));
-        QCOMPARE(prompt_.calls, 1);
+        QCOMPARE(prompt_.Calls(), 1);
         QCOMPARE(Key("proxy", "useAutoProxy").value_or("?"), std::string());
         QCOMPARE(Key("proxy", "proxyAddress").value_or(""), server.toStdString());
         QCOMPARE(Key("proxy", "proxyPort").value_or(""), std::string("3128"));
@@ -176,7 +160,7 @@ private slots:
         QVERIFY(!PressOk(dialog));
         QCOMPARE(dialog.result(), 0);
         QCOMPARE(server->palette().color(QPalette::Text), QColor(Qt::red));
-        QCOMPARE(prompt_.calls, 0);
+        QCOMPARE(prompt_.Calls(), 0);
         QCOMPARE(ReadAll(ini_), before);
         // Corrected, the same run of the dialog is accepted.
         server->setText("proxy.example.com");
@@ -190,7 +174,7 @@ private slots:
         Child<QLineEdit>(dialog, "EdServer")->setText("proxy");
         Child<QLineEdit>(dialog, "EdPort")->clear();
         QVERIFY(PressOk(dialog));
-        QCOMPARE(prompt_.calls, 0);
+        QCOMPARE(prompt_.Calls(), 0);
         QCOMPARE(Key("proxy", "proxyAddress").value_or(""), std::string("proxy"));
         QCOMPARE(Key("proxy", "proxyPort").value_or("?"), std::string());
         QCOMPARE(Key("proxy", "proxyAccess").value_or(""), std::string("dXNlcjpwdw=="));
@@ -207,7 +191,7 @@ private slots:
         QCOMPARE(Child<QLineEdit>(dialog, "EdServer")->text(),
                  QStringLiteral("stored.example.com"));
         QVERIFY(PressOk(dialog));
-        QCOMPARE(prompt_.calls, 0);
+        QCOMPARE(prompt_.Calls(), 0);
         QCOMPARE(Key("proxy", "useAutoProxy").value_or(""), std::string("true"));
         QCOMPARE(Key("proxy", "proxyAddress").value_or(""), std::string("stored.example.com"));
         QCOMPARE(Key("proxy", "proxyPort").value_or(""), std::string("8080"));
@@ -239,14 +223,13 @@ private slots:
     void emptyOrCancelledCredentialsWriteEmptyAccess() {
         QFETCH(bool, confirm);
         WriteAll(ini_, "[proxy]\nproxyAccess=dXNlcjpwdw==\n");
-        prompt_.confirm = confirm;
-        prompt_.user.clear();
-        prompt_.password.clear();
+        prompt_.Restart(
+            {confirm ? testing::ScriptedPrompt::Answer(std::make_pair("", "")) : std::nullopt});
         TFOptions dialog(Ini(), prompt_);
         Child<QLineEdit>(dialog, "EdServer")->setText("10.0.0.1");
         Child<QLineEdit>(dialog, "EdPort")->setText("3128");
         QVERIFY(PressOk(dialog));
-        QCOMPARE(prompt_.calls, 1);
+        QCOMPARE(prompt_.Calls(), 1);
         QCOMPARE(Key("proxy", "proxyAccess").value_or("?"), std::string());
         QCOMPARE(Key("proxy", "proxyAddress").value_or(""), std::string("10.0.0.1"));
     }

@@ -28,6 +28,7 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/qt/when_modal.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
 #include "ui/pathloader/fm_path_loader_menu.h"
@@ -44,11 +45,6 @@ using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
 // An environment without this machine: fixed browser proxies, direct connections, links
 // recorded instead of opened.
 struct Environment {
@@ -60,7 +56,7 @@ struct Environment {
         PathLoaderEnvironment e;
         e.applicationWindow = [this] { return application; };
         e.browserProxies = [this] { return proxies; };
-        e.soap.systemProxy = std::make_shared<NoProxy>();
+        e.soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         e.soap.systemNoProxy = "";
         e.openUrl = [this](const std::string& url) { opened.push_back(url); };
         return e;
