@@ -6,12 +6,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <future>
 
 #include "app/host_app.h"
 #include "core/version.h"
+#include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/qt/when_modal.h"
 #include "support/system_proxy_double.h"
@@ -26,16 +26,16 @@ class HostAppTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
+    testing::TempDir dir_;
     int companionStarts_ = 0;
     int avestReleases_ = 0;
 
     HostOptions Options(std::uint16_t port = 0) {
         HostOptions options;
         options.ownParts = false;
-        options.main.settingsPaths.mainIni = dir_.filePath("korvalo.ini").toStdString();
-        options.main.settingsPaths.perUserIni = dir_.filePath("user/korvalo.ini").toStdString();
-        options.main.protocolFile = dir_.filePath("request.txt").toStdString();
+        options.main.settingsPaths.mainIni = (dir_ / "korvalo.ini").string();
+        options.main.settingsPaths.perUserIni = (dir_ / "user" / "korvalo.ini").string();
+        options.main.protocolFile = (dir_ / "request.txt").string();
         options.main.endpoint.port = port;
         options.main.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options.main.startCompanion = [this] {
@@ -43,15 +43,11 @@ private:
             return CompanionOutcome{true, "run.sh", {}};
         };
         options.main.releaseAvest = [this] { ++avestReleases_; };
-        options.main.certStore = dir_.filePath("MY").toStdString();
+        options.main.certStore = (dir_ / "MY").string();
         options.trayAvailable = [] { return false; };
         return options;
     }
-    void PutIni(const QByteArray& text) {
-        QFile file(dir_.filePath("korvalo.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
+    void PutIni(const std::string& text) { testing::WriteBytes(dir_ / "korvalo.ini", text); }
 
 private slots:
     void init() {
@@ -92,11 +88,8 @@ private slots:
         settings->trigger();
         QCOMPARE(companionStarts_, 2);
         QVERIFY(host.Main().Store().Snapshot().useAutoProxy);
-        {
-            QFile file(dir_.filePath("korvalo.ini"));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY(file.readAll().contains("useAutoProxy=true"));
-        }
+        QVERIFY(testing::ReadBytes(dir_ / "korvalo.ini").find("useAutoProxy=true") !=
+                std::string::npos);
 
         // "Отмена": nothing is reloaded.
         testing::WhenModal([](QWidget* modal) {
@@ -135,8 +128,7 @@ private slots:
         // The certificate store's folder and the notification area.
         const std::vector<std::string> lines = host.Log().Model().Lines();
         QCOMPARE(lines.size(), std::size_t{2});
-        QVERIFY(lines[0].ends_with(" ---> Хранилище сертификатов: " +
-                                   dir_.filePath("MY").toStdString()));
+        QVERIFY(lines[0].ends_with(" ---> Хранилище сертификатов: " + (dir_ / "MY").string()));
         QCOMPARE(avestReleases_, 0);  // ended without the shutdown steps
     }
 

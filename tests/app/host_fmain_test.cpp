@@ -10,6 +10,7 @@
 
 #include "core/version.h"
 #include "services/endpoint/dispatcher.h"
+#include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/recording_doubles.h"
 #include "support/system_proxy_double.h"
@@ -44,9 +45,6 @@ public:
 class TFMainTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "fmain-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
         options_.settingsPaths.mainIni = (dir_ / "korvalo.ini").string();
         options_.settingsPaths.perUserIni = (dir_ / "user" / "korvalo.ini").string();
         options_.protocolFile = (dir_ / "request.txt").string();
@@ -63,11 +61,7 @@ protected:
         options_.releaseAvest = [this] { ++avestReleases; };
         options_.certStore = dir_ / "certs" / "MY";
     }
-    void TearDown() override {
-        main_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { main_.reset(); }
     void PutIni(const std::string& text) const { std::ofstream(dir_ / "korvalo.ini") << text; }
     TFMain& Make() {
         main_ = std::make_unique<TFMain>(log, notifier, TFMainParts{}, options_);
@@ -79,7 +73,8 @@ protected:
         return "Хранилище сертификатов: " + (dir_ / "certs" / "MY").string();
     }
 
-    fs::path dir_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
     TFMainOptions options_;
     RecordingLog log;
     RecordingNotifier notifier;

@@ -61,17 +61,10 @@ bool WaitForText(const fs::path& file, const std::string& text, int times,
 class KorvaloProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "korvalo-run-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
         fs::copy_file(KORVALO_EXECUTABLE, dir_ / "korvalo");
         fs::create_directories(dir_ / "config");
         ASSERT_FALSE(Answers200(testing::Options(kPort)))
             << "another program answers on port 48051";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     void PutIni(const std::string& text) const { std::ofstream(dir_ / "korvalo.ini") << text; }
 
@@ -104,7 +97,8 @@ protected:
             (dir_ / logName).string());
     }
 
-    fs::path dir_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
 };
 
 // Two copies on one display: the second cannot open the port, says so in a message box, ends

@@ -35,25 +35,16 @@ bool WaitForFile(const fs::path& path) {
 
 class CompanionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "companion-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        exeDir_ = tmpl;
-        serverDir_ = exeDir_ / "tinyWebServer";
-        fs::create_directories(serverDir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(exeDir_, ec);
-    }
+    void SetUp() override { fs::create_directories(serverDir_); }
     void PutScript(const std::string& body, bool executable = true) const {
         const fs::path script = serverDir_ / "run.sh";
         std::ofstream(script) << "#!/bin/sh\n" << body;
         fs::permissions(script, executable ? fs::perms::owner_all
                                            : fs::perms::owner_read | fs::perms::owner_write);
     }
-    fs::path exeDir_;
-    fs::path serverDir_;
+    testing::TempDir temp_;
+    const fs::path exeDir_ = temp_.path();
+    const fs::path serverDir_ = exeDir_ / "tinyWebServer";
 };
 
 TEST(CompanionTitle, FirstFifteenCharactersWithoutRegardToCase) {

@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
+
+#include "support/files.h"
 
 namespace korvalo {
 namespace {
@@ -96,16 +97,6 @@ TEST(GnomeProxyServerText, ReadsTheManualHttpProxyOnly) {
 // A temporary folder with fake "gsettings" programs and an environment made up by the test.
 class SystemProxySourceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "sysproxy-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        env_["PATH"] = dir_.string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     // Writes an executable shell script named name into the folder.
     std::string Script(const std::string& name, const std::string& body) const {
         const fs::path p = dir_ / name;
@@ -125,14 +116,12 @@ protected:
         return SystemProxySource(options).GetSystemProxy();
     }
     std::string Read(const std::string& name) const {
-        std::ifstream in(dir_ / name);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return testing::ReadBytesOrEmpty(dir_ / name);
     }
 
-    fs::path dir_;
-    std::map<std::string, std::string> env_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
+    std::map<std::string, std::string> env_{{"PATH", dir_.string()}};
 };
 
 constexpr const char* kManualGnome =

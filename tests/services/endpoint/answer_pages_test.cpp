@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "core/text.h"
@@ -95,19 +93,14 @@ TEST(WrapSignature, LinesOf64) {
 
 class SendRedirectPageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("korvalo-pages-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-        file_ = std::make_shared<TMyFile>((dir_ / "request.txt").string());
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { file_ = std::make_shared<TMyFile>((dir_ / "request.txt").string()); }
 
     RedirectServices Services(bool debug) {
         return RedirectServices{log_, notifier_, file_, debug, "1.2.3.4"};
     }
 
-    std::filesystem::path dir_;
+    testing::TempDir temp_;
+    const std::filesystem::path dir_ = temp_.path();
     std::shared_ptr<TMyFile> file_;
     RecordingLog log_;
     RecordingNotifier notifier_;

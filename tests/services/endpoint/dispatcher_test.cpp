@@ -442,21 +442,9 @@ TEST_F(DispatcherTest, HandlerAndConnectionErrorsAreLogged) {
 }
 
 TEST_F(DispatcherTest, LocalEndpointOpensOnceAndRefusesATakenPort) {
-    auto services = [this] {
-        return DispatcherServices{.log = log_,
-                                  .settings = [] { return Settings{}; },
-                                  .protocolFile = {},
-                                  .dialogs = dialogs_,
-                                  .notifier = notifier_,
-                                  .idCard = dialogs_,
-                                  .uploader = uploader_,
-                                  .stage = stage_,
-                                  .tempFolder = tempFolder_,
-                                  .version = kVersion};
-    };
     EndpointOptions options;
     options.port = 0;
-    LocalEndpoint first(services(), options);
+    LocalEndpoint first(Services(), options);
     first.Open();
     ASSERT_TRUE(first.Active());
     EXPECT_TRUE(first.Dispatcher().SignEnabled());
@@ -464,7 +452,7 @@ TEST_F(DispatcherTest, LocalEndpointOpensOnceAndRefusesATakenPort) {
         Exchange(first.Port(), "OPTIONS / HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 200 OK"));
 
     options.port = first.Port();
-    LocalEndpoint second(services(), options);
+    LocalEndpoint second(Services(), options);
     EXPECT_THROW(second.Open(), std::system_error);
     EXPECT_FALSE(second.Active());
     first.Close();

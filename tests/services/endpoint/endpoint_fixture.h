@@ -3,7 +3,6 @@
 // temporary folder of its own and, on request, a protocol file.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -51,19 +50,9 @@ inline std::string NoTimes(const std::string& text) {
 
 class EndpointFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        root_ =
-            std::filesystem::temp_directory_path() /
-            ("korvalo-endpoint-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::create_directories(root_);
-        tempFolder_ = (root_ / "Korvalo").string() + "/";
-    }
-
     void TearDown() override {
         if (server_)
             server_->Close();
-        std::filesystem::remove_all(root_);
     }
 
     // Opens the endpoint; with debug the protocol file is created first.
@@ -71,7 +60,15 @@ protected:
         settings_.debug = debug;
         if (debug)
             protocol_ = std::make_shared<TMyFile>((root_ / "request.txt").string());
-        dispatcher_ = std::make_unique<RequestDispatcher>(DispatcherServices{
+        dispatcher_ = std::make_unique<RequestDispatcher>(Services());
+        options.port = 0;
+        server_ = std::make_unique<HttpServer>(*dispatcher_, options);
+        server_->Open();
+    }
+
+    // What a dispatcher works with: the fixture's doubles, settings and protocol file.
+    DispatcherServices Services() {
+        return DispatcherServices{
             .log = log_,
             .settings =
                 [this] {
@@ -86,10 +83,7 @@ protected:
             .stage = stage_,
             .tempFolder = tempFolder_,
             .version = kVersion,
-        });
-        options.port = 0;
-        server_ = std::make_unique<HttpServer>(*dispatcher_, options);
-        server_->Open();
+        };
     }
 
     void SetSettings(const std::function<void(Settings&)>& change) {
@@ -103,8 +97,9 @@ protected:
 
     std::string Protocol() const { return protocol_ ? ReadBytes(protocol_->FileName()) : ""; }
 
-    std::filesystem::path root_;
-    std::string tempFolder_;
+    TempDir temp_;
+    const std::filesystem::path root_ = temp_.path();
+    const std::string tempFolder_ = (root_ / "Korvalo").string() + "/";
     RecordingLog log_;
     ScriptedDialogs dialogs_;
     RecordingNotifier notifier_;

@@ -1,13 +1,14 @@
 #include "state/log/myfile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include "support/files.h"
 
 namespace korvalo {
 namespace {
@@ -16,24 +17,11 @@ namespace fs = std::filesystem;
 
 class MyFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("korvalo-myfile-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-        path_ = (dir_ / "request.txt").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    std::string Read() const { return testing::ReadBytesOrEmpty(path_); }
 
-    std::string Read() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    fs::path dir_;
-    std::string path_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
+    const std::string path_ = (dir_ / "request.txt").string();
 };
 
 TEST_F(MyFileTest, CreateRecreatesAnEmptyFileAndAppendsGoToTheEnd) {

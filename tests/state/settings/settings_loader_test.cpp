@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "core/base64.h"
+#include "support/files.h"
 #include "support/system_proxy_double.h"
 
 namespace korvalo {
@@ -20,28 +20,16 @@ using testing::FakeSystemProxy;
 class SettingsLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
         paths_.mainIni = (dir_ / "bin" / "korvalo.ini").string();
         paths_.perUserIni = (dir_ / "config" / "VALDOR" / "korvalo" / "korvalo.ini").string();
         fs::create_directories(dir_ / "bin");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     static void PutFile(const std::string& path, const std::string& bytes) {
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary) << bytes;
     }
     void PutMain(const std::string& bytes) const { PutFile(paths_.mainIni, bytes); }
-    std::string GetMain() const {
-        std::ifstream in(paths_.mainIni, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string GetMain() const { return testing::ReadBytesOrEmpty(paths_.mainIni); }
     Settings Load(const Settings& previous = {}) {
         return SettingsLoader(paths_, system_).Load(previous);
     }
@@ -50,7 +38,8 @@ protected:
         return Load();
     }
 
-    fs::path dir_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
     SettingsPaths paths_;
     FakeSystemProxy system_;
 };

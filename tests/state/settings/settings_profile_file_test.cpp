@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 #include <thread>
+
+#include "support/files.h"
 
 namespace korvalo {
 namespace {
@@ -17,23 +18,8 @@ namespace fs = std::filesystem;
 
 class ProfileFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        path_ = (dir_ / "korvalo.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     void Put(const std::string& bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
-    std::string Get() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string Get() const { return testing::ReadBytesOrEmpty(path_); }
     std::vector<std::string> DirEntries() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_))
@@ -41,8 +27,9 @@ protected:
         return names;
     }
 
-    fs::path dir_;
-    std::string path_;
+    testing::TempDir temp_;
+    const fs::path dir_ = temp_.path();
+    std::string path_ = (dir_ / "korvalo.ini").string();
 };
 
 TEST_F(ProfileFileTest, MatchesNamesWithoutCaseAndTakesTheFirstMatch) {

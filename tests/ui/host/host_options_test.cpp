@@ -1,7 +1,5 @@
 // The settings dialog "Настройки" and the proxy login window.
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,13 +7,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "state/settings/profile_file.h"
 #include "state/settings/settings_loader.h"
+#include "support/files.h"
 #include "support/qt/when_modal.h"
 #include "support/recording_doubles.h"
 #include "ui/dialogs/login_dialog.h"
@@ -23,31 +21,16 @@
 
 namespace korvalo {
 
-namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-}  // namespace
-
 class HostOptionsTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir_;
-    QString ini_;
+    testing::TempDir dir_;
+    const std::string ini_ = (dir_ / "korvalo.ini").string();
     // Confirms with "ivan" and "secret" unless a test says otherwise.
     testing::ScriptedPrompt prompt_;
 
-    std::string Ini() const { return ini_.toStdString(); }
+    const std::string& Ini() const { return ini_; }
     std::optional<std::string> Key(const char* section, const char* key) const {
         return ProfileFile(Ini()).Find(section, key);
     }
@@ -67,14 +50,12 @@ private:
 
 private slots:
     void init() {
-        QVERIFY(dir_.isValid());
-        ini_ = dir_.filePath("korvalo.ini");
-        QFile::remove(ini_);
+        std::filesystem::remove(ini_);
         prompt_.Restart({std::make_pair("ivan", "secret")});
     }
 
     void textsAndControls() {
-        WriteAll(ini_, "[Main]\ncheckupdate=1\navCrypt= TRUE \n");
+        testing::WriteBytes(ini_, "[Main]\ncheckupdate=1\navCrypt= TRUE \n");
         TFOptions dialog(Ini(), prompt_);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки"));
         QCOMPARE(dialog.size(), QSize(376, 283));
@@ -133,7 +114,7 @@ private slots:
     }
     void acceptedServerAsksForCredentialsAndWrites() {
         QFETCH(QString, server);
-        WriteAll(ini_, "[Main]\nprovider=IOLA\ndebug=true\navCrypt=true\n");
+        testing::WriteBytes(ini_, "[Main]\nprovider=IOLA\ndebug=true\navCrypt=true\n");
         TFOptions dialog(Ini(), prompt_);
         Child<QLineEdit>(dialog, "EdServer")->setText(server);
         Child<QLineEdit>(dialog, "EdPort")->setText("3128");
@@ -151,8 +132,8 @@ private slots:
     }
 
     void serverWithoutDotIsRefusedInRedAndNothingIsWritten() {
-        const QByteArray before = "[proxy]\nproxyAddress=old.example.com\nproxyPort=80\n";
-        WriteAll(ini_, before);
+        const std::string before = "[proxy]\nproxyAddress=old.example.com\nproxyPort=80\n";
+        testing::WriteBytes(ini_, before);
         TFOptions dialog(Ini(), prompt_);
         auto* server = Child<QLineEdit>(dialog, "EdServer");
         server->setText("proxy");
@@ -161,7 +142,7 @@ private slots:
         QCOMPARE(dialog.result(), 0);
         QCOMPARE(server->palette().color(QPalette::Text), QColor(Qt::red));
         QCOMPARE(prompt_.Calls(), 0);
-        QCOMPARE(ReadAll(ini_), before);
+        QCOMPARE(testing::ReadBytesOrEmpty(ini_), before);
         // Corrected, the same run of the dialog is accepted.
         server->setText("proxy.example.com");
         QVERIFY(PressOk(dialog));
@@ -169,7 +150,7 @@ private slots:
     }
 
     void emptyPortSkipsTheCheckAndTheLogin() {
-        WriteAll(ini_, "[proxy]\nproxyAccess=dXNlcjpwdw==\n");
+        testing::WriteBytes(ini_, "[proxy]\nproxyAccess=dXNlcjpwdw==\n");
         TFOptions dialog(Ini(), prompt_);
         Child<QLineEdit>(dialog, "EdServer")->setText("proxy");
         Child<QLineEdit>(dialog, "EdPort")->clear();
@@ -181,9 +162,10 @@ private slots:
     }
 
     void automaticModeWritesEmptyAccessAndKeepsServerAndPort() {
-        WriteAll(ini_,
-                 "[proxy]\nuseAutoProxy=true\nproxyAddress=stored.example.com\nproxyPort=8080\n"
-                 "proxyAccess=dXNlcjpwdw==\n");
+        testing::WriteBytes(
+            ini_,
+            "[proxy]\nuseAutoProxy=true\nproxyAddress=stored.example.com\nproxyPort=8080\n"
+            "proxyAccess=dXNlcjpwdw==\n");
         TFOptions dialog(Ini(), prompt_);
         QVERIFY(Child<QRadioButton>(dialog, "RadioButtonAuto")->isChecked());
         QVERIFY(!Child<QRadioButton>(dialog, "RadioButtonManual")->isChecked());
@@ -199,8 +181,8 @@ private slots:
     }
 
     void clickingAutomaticEmptiesTheFields() {
-        WriteAll(ini_,
-                 "[proxy]\nproxyAddress=10.1.1.1\nproxyPort=3128\nproxyAccess=dXNlcjpwdw==\n");
+        testing::WriteBytes(
+            ini_, "[proxy]\nproxyAddress=10.1.1.1\nproxyPort=3128\nproxyAccess=dXNlcjpwdw==\n");
         TFOptions dialog(Ini(), prompt_);
         QVERIFY(Child<QGroupBox>(dialog, "GroupBox1")->isEnabled());
         QTest::mouseClick(Child<QRadioButton>(dialog, "RadioButtonAuto"), Qt::LeftButton);
@@ -222,7 +204,7 @@ private slots:
     }
     void emptyOrCancelledCredentialsWriteEmptyAccess() {
         QFETCH(bool, confirm);
-        WriteAll(ini_, "[proxy]\nproxyAccess=dXNlcjpwdw==\n");
+        testing::WriteBytes(ini_, "[proxy]\nproxyAccess=dXNlcjpwdw==\n");
         prompt_.Restart(
             {confirm ? testing::ScriptedPrompt::Answer(std::make_pair("", "")) : std::nullopt});
         TFOptions dialog(Ini(), prompt_);
@@ -235,9 +217,10 @@ private slots:
     }
 
     void checkBoxesAndMainKeys() {
-        WriteAll(ini_,
-                 "[Main]\nhashAlgOID=1.2.112.0.2.0.34.101.31.81\ndebug=false\ndebugExt=true\n"
-                 "avCrypt=true\ncheckupdate=1\n");
+        testing::WriteBytes(
+            ini_,
+            "[Main]\nhashAlgOID=1.2.112.0.2.0.34.101.31.81\ndebug=false\ndebugExt=true\n"
+            "avCrypt=true\ncheckupdate=1\n");
         TFOptions dialog(Ini(), prompt_);
         QTest::mouseClick(Child<QCheckBox>(dialog, "CheckBoxAvSign"), Qt::LeftButton);
         QVERIFY(!dialog.avCrypt);
@@ -250,17 +233,17 @@ private slots:
     }
 
     void cancelWritesNothing() {
-        const QByteArray before = "[proxy]\nproxyAddress=a.example.com\n";
-        WriteAll(ini_, before);
+        const std::string before = "[proxy]\nproxyAddress=a.example.com\n";
+        testing::WriteBytes(ini_, before);
         TFOptions dialog(Ini(), prompt_);
         Child<QLineEdit>(dialog, "EdServer")->setText("b.example.com");
         QTest::mouseClick(Child<QPushButton>(dialog, "Button2"), Qt::LeftButton);
         QCOMPARE(dialog.result(), 2);
-        QCOMPARE(ReadAll(ini_), before);
+        QCOMPARE(testing::ReadBytesOrEmpty(ini_), before);
     }
 
     void unwritableFileKeepsTheDialogOpenWithAMessage() {
-        const std::string missing = dir_.filePath("no-such-folder/korvalo.ini").toStdString();
+        const std::string missing = (dir_ / "no-such-folder" / "korvalo.ini").string();
         TFOptions dialog(missing, prompt_);
         QString message;
         testing::WhenModal([&](QWidget* box) {
