@@ -6,20 +6,12 @@
 #include <ctime>
 #include <regex>
 
+#include "support/local_time.h"
+
 namespace korvalo {
 namespace {
 
-Clock::time_point LocalTime(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return Clock::from_time_t(std::mktime(&tm));
-}
+using testing::LocalTime;
 
 TEST(TimeStamp, TwoDigitsEach) {
     EXPECT_EQ(TimeStamp(LocalTime(2024, 3, 5, 9, 7, 8)), "09:07:08");

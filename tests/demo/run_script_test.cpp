@@ -16,6 +16,7 @@
 
 #include "demo/demo_fixture.h"
 #include "support/files.h"
+#include "support/wait.h"
 
 namespace korvalo::demotest {
 namespace {
@@ -155,9 +156,9 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     ASSERT_EQ(::waitpid(FPid, &status, 0), FPid);
     FPid = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-    for (int i = 0; i < 100 && !SessionMembers(sid).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(SessionMembers(sid).empty()) << ReadBytesOrEmpty(FLog);
+    EXPECT_TRUE(testing::WaitUntil([&] { return SessionMembers(sid).empty(); },
+                                   std::chrono::seconds(10), std::chrono::milliseconds(100)))
+        << ReadBytesOrEmpty(FLog);
     EXPECT_FALSE(PortOpen(48051));
     EXPECT_FALSE(PortOpen(port));
     EXPECT_FALSE(PortOpen(vendorPort));

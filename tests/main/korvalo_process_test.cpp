@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/process.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 
 extern char** environ;
@@ -31,30 +31,22 @@ bool Answers200(const std::optional<std::string>& answer) {
 
 // Waits until the endpoint answers OPTIONS with 200, at most limit.
 bool WaitForEndpoint(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Answers200(testing::Options(kPort)))
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return testing::WaitUntil([] { return Answers200(testing::Options(kPort)); }, limit, 20ms);
 }
 
 // Waits until the file holds text, at most limit.
 bool WaitForText(const fs::path& file, const std::string& text, int times,
                  std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const std::string content = ReadBytesOrEmpty(file);
-        int found = 0;
-        for (std::size_t at = content.find(text); at != std::string::npos;
-             at = content.find(text, at + 1))
-            ++found;
-        if (found >= times)
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return testing::WaitUntil(
+        [&] {
+            const std::string content = ReadBytesOrEmpty(file);
+            int found = 0;
+            for (std::size_t at = content.find(text); at != std::string::npos;
+                 at = content.find(text, at + 1))
+                ++found;
+            return found >= times;
+        },
+        limit, 50ms);
 }
 
 // A folder with a copy of the program (its settings file and protocol file live beside it).
@@ -122,15 +114,15 @@ TEST_F(KorvaloProcessTest, ASecondCopyShowsThePortMessageAndEnds) {
     auto second = Start({display}, "second.log");
     const std::vector<std::string> xenv = Env({display});
     std::string window;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (window.empty() && std::chrono::steady_clock::now() < deadline) {
-        const auto found = testing::RunCommand({"xdotool", "search", "--name", "Порт Korvalo"},
-                                               xenv, (dir_ / "xdotool.out").string(), 10s);
-        if (found && !found->empty())
-            window = found->substr(0, found->find('\n'));
-        else
-            std::this_thread::sleep_for(50ms);
-    }
+    testing::WaitUntil(
+        [&] {
+            const auto found = testing::RunCommand({"xdotool", "search", "--name", "Порт Korvalo"},
+                                                   xenv, (dir_ / "xdotool.out").string(), 10s);
+            if (found && !found->empty())
+                window = found->substr(0, found->find('\n'));
+            return !window.empty();
+        },
+        30s, 50ms);
     ASSERT_FALSE(window.empty()) << "no message box; second copy log:\n"
                                  << ReadBytesOrEmpty(dir_ / "second.log");
     // The box waits for the user: the second copy is still there.

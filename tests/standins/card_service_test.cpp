@@ -16,6 +16,7 @@
 #include "core/base64.h"
 #include "platform/crypto/openssl_handles.h"
 #include "support/card_service_process.h"
+#include "support/card_suite.h"
 
 namespace korvalo::cardtest {
 namespace {
@@ -25,7 +26,6 @@ namespace http = boost::beast::http;
 using tcp = asio::ip::tcp;
 using testing::CommandResult;
 using testing::RunCommand;
-using testing::TempDir;
 
 struct HttpAnswer {
     unsigned status = 0;
@@ -64,27 +64,12 @@ CmsPtr ParseCms(const std::string& der) {
     return CmsPtr(d2i_CMS_bio(bio.get(), nullptr));
 }
 
-class CardServiceTest : public ::testing::Test {
+class CardServiceTest : public CardSuite {
 protected:
-    static void SetUpTestSuite() { card_ = new CardCredentials(); }
-    static void TearDownTestSuite() {
-        delete card_;
-        card_ = nullptr;
-    }
     static std::vector<std::string> CardArgs() {
         return {"--cert", card_->cert().string(), "--key", card_->key().string()};
     }
-    std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
-        const auto file = dir_.path() / name;
-        testing::WriteBytes(file, content);
-        return file;
-    }
-
-    static CardCredentials* card_;
-    TempDir dir_;
 };
-
-CardCredentials* CardServiceTest::card_ = nullptr;
 
 TEST_F(CardServiceTest, SignsDetachedWithItsCertificateSigningTimeAndSha256) {
     CardServiceProcess service(CardArgs());
@@ -243,7 +228,7 @@ TEST_F(CardServiceTest, FailOnCallFailsOnlyThatCallAndTheLogRecordsEveryExchange
     EXPECT_EQ(answers[2].status, 200u);
     EXPECT_EQ(nlohmann::json::parse(answers[2].body).at("error"), "36864");
 
-    const auto lines = ReadServiceLog(log);
+    const auto lines = testing::ReadJsonLines(log);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1].at("method"), "POST");
     EXPECT_EQ(lines[1].at("target"), "/sign_kta_cms");

@@ -125,7 +125,7 @@ TEST(VendorService, AFailureModeForSomeCallsOnlyAndTheLog) {
     EXPECT_TRUE(AskPaths(service, kSoftwareId, "").result);
     EXPECT_THROW(AskPaths(service, kSoftwareId, ""), SoapTransportError);
     EXPECT_TRUE(AskPaths(service, kSoftwareId, "").result);
-    const auto log = vendortest::ReadVendorLog(dir / "log");
+    const auto log = testing::ReadJsonLines(dir / "log");
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0]["method"], "POST");
     EXPECT_EQ(log[0]["contentType"], "text/xml; charset=utf-8");

@@ -17,6 +17,7 @@
 #include "core/base64.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "support/wait.h"
 
 namespace korvalo::testing {
 
@@ -214,13 +215,7 @@ std::size_t CaptureServer::RequestCount() const {
 }
 
 bool CaptureServer::WaitForRequests(std::size_t n, int timeoutMs) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        if (RequestCount() >= n)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return RequestCount() >= n;
+    return WaitUntil([&] { return RequestCount() >= n; }, std::chrono::milliseconds(timeoutMs));
 }
 
 void CaptureServer::AcceptLoop() {

@@ -1,13 +1,14 @@
 #pragma once
 // Test fixtures around the card-service stand-in: a card certificate made by the openssl
-// command, the running korvalo-card-service process and its request log.
+// command and the running korvalo-card-service process (its request log is read with
+// support/json_lines.h).
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "support/files.h"
+#include "support/json_lines.h"
 #include "support/processes.h"
 
 namespace korvalo::cardtest {
@@ -28,13 +29,10 @@ std::string CardServiceExecutable();
 
 // korvalo-card-service running on a free port of 127.0.0.1 with the given options (--port 0
 // is added). The constructor returns once the service listens; the destructor stops it.
-class CardServiceProcess : public testing::ServiceProcess {
+class CardServiceProcess : public testing::StandInServer {
 public:
     explicit CardServiceProcess(const std::vector<std::string>& args);
 };
-
-// The lines of a log written by korvalo-card-service --log FILE, one object per request.
-std::vector<nlohmann::json> ReadServiceLog(const std::filesystem::path& file);
 
 // Whether `openssl cms -verify` accepts the DER signature over the content (the signer's
 // certificate is not checked against a trust store). Details go to *output when given.

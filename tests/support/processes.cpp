@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -142,6 +143,26 @@ void ServiceProcess::Stop() {
         pid_ = -1;
     }
     output_.reset();
+}
+
+namespace {
+
+std::vector<std::string> StandInArguments(const std::string& program,
+                                          const std::vector<std::string>& args) {
+    std::vector<std::string> argv{program, "--port", "0"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+}  // namespace
+
+StandInServer::StandInServer(const std::string& program, const std::vector<std::string>& args)
+    : ServiceProcess(StandInArguments(program, args), "listening on 127.0.0.1:") {}
+
+std::string ProgramFor(const char* variable, const std::string& built) {
+    if (const char* path = std::getenv(variable); path != nullptr && *path != '\0')
+        return path;
+    return built;
 }
 
 unsigned short FreeLoopbackPort() {

@@ -1,6 +1,7 @@
 #pragma once
 // Programs that tests run: a command run to its end with its output, a server program that
-// announces its port on its first line of output, and a loopback port nobody listens on.
+// announces its port on its first line of output (and this project's stand-in servers among
+// them), and a loopback port nobody listens on.
 
 #include <sys/types.h>
 
@@ -42,6 +43,17 @@ private:
     UniqueFd output_;  // read end of the program's standard output
     unsigned short port_ = 0;
 };
+
+// One of this project's stand-in servers: program --port 0 args..., which announces
+// "listening on 127.0.0.1:" and its port once it listens.
+class StandInServer : public ServiceProcess {
+public:
+    StandInServer(const std::string& program, const std::vector<std::string>& args);
+};
+
+// The program a test runs: the one the environment variable names when it is set and not
+// empty, otherwise built (the path the build gave).
+std::string ProgramFor(const char* variable, const std::string& built);
 
 // A port of 127.0.0.1 on which nothing listens at the moment of the call.
 unsigned short FreeLoopbackPort();

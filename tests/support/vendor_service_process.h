@@ -1,11 +1,11 @@
 #pragma once
-// The stand-in of the maker's services (korvalo-vendor-service) run by a test.
+// The stand-in of the maker's services (korvalo-vendor-service) run by a test (its request
+// log is read with support/json_lines.h).
 
-#include <filesystem>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "support/json_lines.h"
 #include "support/processes.h"
 
 namespace korvalo::vendortest {
@@ -15,7 +15,7 @@ std::string VendorServiceExecutable();
 
 // korvalo-vendor-service on a free port of 127.0.0.1 with the given options (--port 0 is
 // added). The constructor returns once it listens; the destructor stops it.
-class VendorServiceProcess : public testing::ServiceProcess {
+class VendorServiceProcess : public testing::StandInServer {
 public:
     explicit VendorServiceProcess(const std::vector<std::string>& args = {});
 
@@ -24,8 +24,5 @@ public:
     // The path-loader endpoint ("/scripts/PathLoaderSrv.dll") on this service.
     std::string PathLoaderEndpoint() const;
 };
-
-// The lines of a log written with --log FILE, one object per request.
-std::vector<nlohmann::json> ReadVendorLog(const std::filesystem::path& file);
 
 }  // namespace korvalo::vendortest

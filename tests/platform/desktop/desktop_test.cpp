@@ -19,6 +19,7 @@
 #include "platform/desktop/companion.h"
 #include "platform/desktop/window_list.h"
 #include "support/files.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 
 namespace korvalo {
@@ -28,9 +29,8 @@ namespace fs = std::filesystem;
 using testing::ReadBytesOrEmpty;
 
 bool WaitForFile(const fs::path& path) {
-    for (int i = 0; i < 2000 && !fs::exists(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return fs::exists(path);
+    return testing::WaitUntil([&] { return fs::exists(path); }, std::chrono::seconds(10),
+                              std::chrono::milliseconds(5));
 }
 
 class CompanionTest : public ::testing::Test {
@@ -107,12 +107,9 @@ TEST_F(CompanionTest, ALongRunningCompanionIsLeftRunning) {
     EXPECT_TRUE(fs::exists(serverDir_ / "started"));
     EXPECT_EQ(::kill(started.pid, 0), 0);
     ::kill(started.pid, SIGTERM);
-    bool gone = false;
-    for (int i = 0; i < 1000 && !gone; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        gone = ::kill(started.pid, 0) != 0;  // reaped: no zombie left
-    }
-    EXPECT_TRUE(gone);
+    // Reaped: no zombie left.
+    EXPECT_TRUE(testing::WaitUntil([&] { return ::kill(started.pid, 0) != 0; },
+                                   std::chrono::seconds(5), std::chrono::milliseconds(5)));
 }
 
 TEST_F(CompanionTest, WithoutADisplayNoWindowIsFound) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/files.h"
+#include "support/wait.h"
 
 namespace korvalo {
 namespace {
@@ -213,12 +214,14 @@ TEST_F(SystemProxySourceTest, ACommandThatHangsIsKilled) {
         in >> pidText >> comm >> st;
         return st;
     };
-    std::string last = state();
-    for (int i = 0; i < 1000 && !(last.empty() || last == "Z" || last == "X"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        last = state();
-    }
-    EXPECT_TRUE(last.empty() || last == "Z" || last == "X") << last;
+    std::string last;
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            last = state();
+            return last.empty() || last == "Z" || last == "X";
+        },
+        std::chrono::seconds(10)))
+        << last;
 }
 
 }  // namespace

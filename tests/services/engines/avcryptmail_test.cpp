@@ -42,6 +42,16 @@ std::string LoaderTextFor(const fs::path& path) {
     return dlerror();
 }
 
+// The text LoadAvCryptMail() fails with; "loaded" when it does not fail.
+std::string LoadFailure() {
+    try {
+        LoadAvCryptMail();
+        return "loaded";
+    } catch (const AvCryptMailError& e) {
+        return e.what();
+    }
+}
+
 // Whether the file at path is loaded in this process now.
 bool ModuleLoaded(const fs::path& path) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -259,12 +269,7 @@ TEST_F(AvCryptMailBinding, LoadsOnceAndUnloadsWhenNoRunHoldsTheLibrary) {
 TEST_F(AvCryptMailBinding, MissingFileFailsWithTheLoadersText) {
     const std::string expected = LoaderTextFor(temp_.path() / "libAvCryptMail.so");
     ASSERT_NE(expected.find("No such file"), std::string::npos) << expected;
-    try {
-        LoadAvCryptMail();
-        FAIL() << "loaded";
-    } catch (const AvCryptMailError& e) {
-        EXPECT_EQ(std::string(e.what()), expected);
-    }
+    EXPECT_EQ(LoadFailure(), expected);
     EXPECT_FALSE(AvCryptMailLoaded());
 }
 
@@ -273,12 +278,7 @@ TEST_F(AvCryptMailBinding, FileThatIsNoLibraryFailsWithTheLoadersText) {
     fs::create_symlink("libAvCryptMail.so.4.1.0.0", temp_.path() / "libAvCryptMail.so");
     const std::string expected = LoaderTextFor(temp_.path() / "libAvCryptMail.so");
     ASSERT_FALSE(expected.empty());
-    try {
-        LoadAvCryptMail();
-        FAIL() << "loaded";
-    } catch (const AvCryptMailError& e) {
-        EXPECT_EQ(std::string(e.what()), expected);
-    }
+    EXPECT_EQ(LoadFailure(), expected);
     EXPECT_FALSE(AvCryptMailLoaded());
 }
 

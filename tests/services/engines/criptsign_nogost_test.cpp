@@ -18,18 +18,7 @@ using namespace korvalo::criptsign_test;
 // Before anything in this process touches OpenSSL.
 const bool kGostSwitchedOff = [] { return setenv("KORVALO_GOST_ENGINE", "none", 1) == 0; }();
 
-class TSignWithoutGostTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { world_ = new SigningWorld(/*withGost=*/true); }
-    static void TearDownTestSuite() {
-        delete world_;
-        world_ = nullptr;
-    }
-    static SigningWorld* world_;
-    RecordingLog log_;
-    TempDir work_;
-};
-SigningWorld* TSignWithoutGostTest::world_ = nullptr;
+class TSignWithoutGostTest : public SigningWorldSuite</*WithGost=*/true> {};
 
 TEST_F(TSignWithoutGostTest, GostDigestsAreUnknownAlgorithms) {
     ASSERT_TRUE(kGostSwitchedOff);

@@ -18,27 +18,18 @@ namespace {
 using namespace korvalo::testing;
 using namespace korvalo::criptsign_test;
 
-class TSignTest : public ::testing::Test {
+class TSignTest : public SigningWorldSuite</*WithGost=*/false> {
 protected:
-    static void SetUpTestSuite() { world_ = new SigningWorld(/*withGost=*/false); }
-    static void TearDownTestSuite() {
-        delete world_;
-        world_ = nullptr;
-    }
     TSignContext Context(SigningOptions options = {}) {
         return TSignContext{log_, options, world_->store.path(), &prompt_, nullptr};
     }
-    static SigningWorld* world_;
-    RecordingLog log_;
     ScriptedPasswordPrompt prompt_{{"right"}};
-    TempDir work_;
 };
-SigningWorld* TSignTest::world_ = nullptr;
 
 // The same store plus a GOST certificate made by the openssl command (slower to make).
 class TSignGostTest : public TSignTest {
 protected:
-    static void SetUpTestSuite() { world_ = new SigningWorld(/*withGost=*/true); }
+    static void SetUpTestSuite() { world_ = std::make_unique<SigningWorld>(/*withGost=*/true); }
 };
 
 SigningOptions WithHash(const std::string& oid, bool debug = false) {

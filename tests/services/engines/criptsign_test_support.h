@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -135,6 +136,19 @@ struct SigningWorld {
     testing::GostFiles gost;
     bool gostReady = false;
     std::string gostError;
+};
+
+// Tests over one signing world, made once for the suite (with the GOST certificate when
+// WithGost), with a recording log and a work folder of each test's own.
+template <bool WithGost>
+class SigningWorldSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { world_ = std::make_unique<SigningWorld>(WithGost); }
+    static void TearDownTestSuite() { world_.reset(); }
+
+    static inline std::unique_ptr<SigningWorld> world_;
+    RecordingLog log_;
+    TempDir work_;
 };
 
 // hh:nn:ss followed by exactly suffix.

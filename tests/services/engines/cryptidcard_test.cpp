@@ -13,25 +13,18 @@
 
 #include "core/base64.h"
 #include "support/card_service_process.h"
+#include "support/card_suite.h"
 
 namespace korvalo {
 namespace {
 
-using cardtest::CardCredentials;
 using cardtest::CardServiceProcess;
-using cardtest::ReadServiceLog;
 using cardtest::VerifyDetachedCms;
 using testing::FreeLoopbackPort;
-using testing::TempDir;
+using testing::ReadJsonLines;
 
-class IdCardTest : public ::testing::Test {
+class IdCardTest : public cardtest::CardSuite {
 protected:
-    static void SetUpTestSuite() { card_ = new CardCredentials(); }
-    static void TearDownTestSuite() {
-        delete card_;
-        card_ = nullptr;
-    }
-
     // Starts the service signing with the test card, logging to log(), with extra options.
     void StartService(const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args{"--cert", card_->cert().string(),
@@ -46,29 +39,20 @@ protected:
         return o;
     }
     std::filesystem::path log() const { return dir_.path() / "requests.log"; }
-    std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
-        const auto file = dir_.path() / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file;
-    }
     // The "data" member of every request the service received.
     std::vector<std::string> SentData() const {
         std::vector<std::string> data;
-        for (const auto& line : ReadServiceLog(log()))
+        for (const auto& line : ReadJsonLines(log()))
             data.push_back(nlohmann::json::parse(line.at("body").get<std::string>()).at("data"));
         return data;
     }
     std::string AnsweredSig(std::size_t request) const {
-        const auto lines = ReadServiceLog(log());
+        const auto lines = ReadJsonLines(log());
         return nlohmann::json::parse(lines.at(request).at("answer").get<std::string>()).at("sig");
     }
 
-    static CardCredentials* card_;
-    TempDir dir_;
     std::optional<CardServiceProcess> service_;
 };
-
-CardCredentials* IdCardTest::card_ = nullptr;
 
 TEST(IdCardDefaults, TalkToTheCardMiddlewareOnItsFixedAddress) {
     const CardServiceOptions defaults;
@@ -104,7 +88,7 @@ TEST_F(IdCardTest, SignFileSendsTheJsonRequestAndKeepsTheSignatureAsReceived) {
     ASSERT_TRUE(signer.SignFile()) << signer.message();
     EXPECT_EQ(signer.message(), "");
 
-    const auto lines = ReadServiceLog(log());
+    const auto lines = ReadJsonLines(log());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].at("method"), "POST");
     EXPECT_EQ(lines[0].at("target"), "/sign_kta_cms");
@@ -272,7 +256,7 @@ TEST_F(IdCardTest, AFileThatCannotBeReadRaises) {
             EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
         }
     }
-    EXPECT_TRUE(ReadServiceLog(log()).empty());
+    EXPECT_TRUE(ReadJsonLines(log()).empty());
 }
 
 TEST_F(IdCardTest, EmptyAndLargeFilesAreSigned) {
@@ -338,7 +322,7 @@ TEST_F(IdCardTest, EmptyBatchSendsNothingAndGivesEight) {
     TJobList jobs;
     TSignIdCard signer(jobs, options());
     EXPECT_EQ(signer.SignMultipleFile(), 8);
-    EXPECT_TRUE(ReadServiceLog(log()).empty());
+    EXPECT_TRUE(ReadJsonLines(log()).empty());
     TSignIdCard single(WriteFile("doc.txt", "x").string(), options());
     EXPECT_EQ(single.SignMultipleFile(), 8);  // single mode has no job list
 }

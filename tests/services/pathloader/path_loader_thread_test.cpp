@@ -170,7 +170,7 @@ TEST(TPathLoaderThread, BlankLinesAreSkippedAndTheRequestCarriesTheIdentifiers) 
     window.request.MenuID = "";
     window.Run("   \r\n\t\r\n  " + service.PathLoaderEndpoint() + " \t\r\n \r\n");
     EXPECT_TRUE(window.data.has_value());
-    const auto log = vendortest::ReadVendorLog(dir / "log");
+    const auto log = testing::ReadJsonLines(dir / "log");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0]["target"], "/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv");
     EXPECT_EQ(log[0]["soapAction"], "\"urn:uPathLoaderIntf-IPathLoaderSrv#GetDllPathAndMenu\"");

@@ -2,21 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include "support/local_time.h"
 
 namespace korvalo {
 namespace {
 
+// That time of day on 5 March 2024.
 Clock::time_point At(int h, int m, int s) {
-    std::tm tm{};
-    tm.tm_year = 124;
-    tm.tm_mon = 2;
-    tm.tm_mday = 5;
-    tm.tm_hour = h;
-    tm.tm_min = m;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return Clock::from_time_t(std::mktime(&tm));
+    return testing::LocalTime(2024, 3, 5, h, m, s);
 }
 
 TEST(ProtocolRecords, RequestRecordEncodesTheParametersAsOneText) {

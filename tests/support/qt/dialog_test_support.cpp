@@ -1,5 +1,6 @@
 #include "support/qt/dialog_test_support.h"
 
+#include <QTest>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -191,6 +192,36 @@ SigningOptions Sha256Options() {
 testing::CommandResult VerifyBase64Cms(const std::string& base64, const std::string& content,
                                        const std::filesystem::path& caFile) {
     return testing::VerifyDetachedCms(Base64Decode(base64), content, caFile);
+}
+
+testing::CommandResult VerifyJobs(const TJobList& jobs, const std::filesystem::path& caFile) {
+    for (const TRecordSign& job : jobs) {
+        testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, caFile);
+        if (check.exitCode != 0)
+            return check;
+    }
+    return testing::CommandResult{0, ""};
+}
+
+void AddWaysOutRows() {
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Escape") << "escape" << 8;
+    QTest::newRow("Закрыть") << "button" << 8;
+    QTest::newRow("close box") << "close" << 2;
+}
+
+bool LeaveBy(const QString& way, QDialog& dialog, QWidget* escapeTarget,
+             QAbstractButton* closeButton) {
+    if (way == "escape") {
+        QTest::keyClick(escapeTarget, Qt::Key_Escape);
+        return true;
+    }
+    if (way == "button") {
+        closeButton->click();
+        return true;
+    }
+    return dialog.close();
 }
 
 }  // namespace korvalo::dialogtest

@@ -3,7 +3,9 @@
 // engines, an answerer for message boxes, and a way to reach a dialog that another thread
 // opened.
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "core/log_sink.h"
+#include "core/record_sign.h"
 #include "services/engines/sign_engines.h"
 #include "support/cert_fixture.h"
 #include "support/recording_doubles.h"
@@ -130,5 +133,17 @@ SigningOptions Sha256Options();
 // openssl cms -verify of a base64 signature (any line breaks) over content, chained to caFile.
 testing::CommandResult VerifyBase64Cms(const std::string& base64, const std::string& content,
                                        const std::filesystem::path& caFile);
+// VerifyBase64Cms of every job's signature over its data: the first check that fails, or a
+// passed one when every job's passes.
+testing::CommandResult VerifyJobs(const TJobList& jobs, const std::filesystem::path& caFile);
+
+// The ways out of a signing dialog without signing, as the rows of a data table with the
+// columns "way" and "result": Escape and the close button end it with 8, the window's close
+// box with 2.
+void AddWaysOutRows();
+// Leaves the dialog the given way: Escape pressed on escapeTarget ("escape"), closeButton
+// clicked ("button"), or the window closed ("close"). False when the window refused to close.
+bool LeaveBy(const QString& way, QDialog& dialog, QWidget* escapeTarget,
+             QAbstractButton* closeButton);
 
 }  // namespace korvalo::dialogtest

@@ -8,13 +8,14 @@
 
 namespace korvalo::testing {
 
-// Calls act(window) once, as soon as a modal window is active; the call comes from the event
-// loop of that window, so act may close it.
-inline void WhenModal(std::function<void(QWidget*)> act) {
+// Calls act(window) once, as soon as a modal window of type T is active; the call comes from
+// the event loop of that window, so act may close it.
+template <typename T>
+void WhenModalWindow(std::function<void(T*)> act) {
     auto* timer = new QTimer(QCoreApplication::instance());
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act)]() mutable {
-        QWidget* modal = QApplication::activeModalWidget();
+        T* modal = qobject_cast<T*>(QApplication::activeModalWidget());
         if (modal == nullptr || !act)
             return;
         auto once = std::move(act);
@@ -24,6 +25,11 @@ inline void WhenModal(std::function<void(QWidget*)> act) {
         once(modal);
     });
     timer->start();
+}
+
+// The same for a modal window of any type.
+inline void WhenModal(std::function<void(QWidget*)> act) {
+    WhenModalWindow<QWidget>(std::move(act));
 }
 
 }  // namespace korvalo::testing

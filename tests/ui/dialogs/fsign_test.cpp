@@ -304,11 +304,7 @@ void FileDialogTest::aFileDeletedAfterItWasChosen() {
 }
 
 void FileDialogTest::waysOut_data() {
-    QTest::addColumn<QString>("way");
-    QTest::addColumn<int>("result");
-    QTest::newRow("Escape") << "escape" << 8;
-    QTest::newRow("Закрыть") << "button" << 8;
-    QTest::newRow("close box") << "close" << 2;
+    AddWaysOutRows();
 }
 
 void FileDialogTest::waysOut() {
@@ -318,12 +314,7 @@ void FileDialogTest::waysOut() {
     TSignFileDialog dialog(setup.environment, setup.options);
     QVERIFY(dialog.Prepare());
     dialog.show();
-    if (way == "escape")
-        QTest::keyClick(dialog.BtnSelectFile(), Qt::Key_Escape);
-    else if (way == "button")
-        dialog.Button1()->click();
-    else
-        QVERIFY(dialog.close());
+    QVERIFY(LeaveBy(way, dialog, dialog.BtnSelectFile(), dialog.Button1()));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), result);
 }

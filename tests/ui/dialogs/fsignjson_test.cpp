@@ -123,11 +123,7 @@ void BatchDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
 }
 
 void BatchDialogTest::waysOut_data() {
-    QTest::addColumn<QString>("way");
-    QTest::addColumn<int>("result");
-    QTest::newRow("Escape") << "escape" << 8;
-    QTest::newRow("Закрыть") << "button" << 8;
-    QTest::newRow("close box") << "close" << 2;
+    AddWaysOutRows();
 }
 
 void BatchDialogTest::waysOut() {
@@ -137,12 +133,7 @@ void BatchDialogTest::waysOut() {
     TFSignFiles dialog(RealEnvironment(store_.folder), Sha256Options(), jobs);
     QVERIFY(dialog.Prepare(""));
     dialog.show();
-    if (way == "escape")
-        QTest::keyClick(dialog.ComboBoxCerts(), Qt::Key_Escape);
-    else if (way == "button")
-        dialog.BtnClose()->click();
-    else
-        QVERIFY(dialog.close());
+    QVERIFY(LeaveBy(way, dialog, dialog.ComboBoxCerts(), dialog.BtnClose()));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), result);
     for (const TRecordSign& job : jobs)
@@ -193,10 +184,8 @@ void BatchDialogTest::aFailingJobThenARetryWithAnotherCertificate() {
     dialog.ComboBoxCerts()->setCurrentIndex(1);
     QVERIFY(SignOnce(dialog));
     QCOMPARE(dialog.result(), 1);
-    for (const TRecordSign& job : jobs) {
-        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
-        QVERIFY2(check.exitCode == 0, check.output.c_str());
-    }
+    const testing::CommandResult check = VerifyJobs(jobs, store_.caFile);
+    QVERIFY2(check.exitCode == 0, check.output.c_str());
 }
 
 void BatchDialogTest::anEmptyListWithoutAvestStaysOpen() {
@@ -236,10 +225,8 @@ void BatchDialogTest::avestSignaturesVerify() {
     dialog.show();
     QVERIFY(SignOnce(dialog));
     QCOMPARE(dialog.result(), 1);
-    for (const TRecordSign& job : jobs) {
-        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
-        QVERIFY2(check.exitCode == 0, check.output.c_str());
-    }
+    const testing::CommandResult check = VerifyJobs(jobs, store_.caFile);
+    QVERIFY2(check.exitCode == 0, check.output.c_str());
 }
 
 QTEST_MAIN(BatchDialogTest)

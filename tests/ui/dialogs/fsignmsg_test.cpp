@@ -263,11 +263,7 @@ void MessageDialogTest::aFreshHomeOpensWithAnEmptyStore() {
 }
 
 void MessageDialogTest::waysOut_data() {
-    QTest::addColumn<QString>("way");
-    QTest::addColumn<int>("result");
-    QTest::newRow("Escape") << "escape" << 8;
-    QTest::newRow("Закрыть") << "button" << 8;
-    QTest::newRow("close box") << "close" << 2;
+    AddWaysOutRows();
 }
 
 void MessageDialogTest::waysOut() {
@@ -278,12 +274,7 @@ void MessageDialogTest::waysOut() {
     QVERIFY(dialog.Prepare(WriteMessage("<p>x</p>"), true));
     dialog.show();
     QTRY_VERIFY(dialog.MessageReady());
-    if (way == "escape")
-        QTest::keyClick(dialog.ComboBoxCerts(), Qt::Key_Escape);
-    else if (way == "button")
-        dialog.BtnClose()->click();
-    else
-        QVERIFY(dialog.close());
+    QVERIFY(LeaveBy(way, dialog, dialog.ComboBoxCerts(), dialog.BtnClose()));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), result);
     QVERIFY(setup.script.Calls().empty());

@@ -120,6 +120,14 @@ private:
         environment.storeLocation = store;
         return environment;
     }
+    // A store of one certificate under the fixture CA whose key is protected by the password
+    // "secret".
+    void WriteProtectedStore(const std::filesystem::path& folder) const {
+        testing::WritePem(
+            folder / "protected.pem",
+            IssueUnder(store_.ca, NameSpec{"Ключ", "Сидоров", "Сидор", "", "", ""}, "33"),
+            {.keyPassword = std::string("secret")});
+    }
 
     FixtureStore store_;
     std::unique_ptr<TempDir> work_;
@@ -261,17 +269,13 @@ void EntryRoutinesTest::theBatchDialogSignsForAConnectionThread() {
         [&] { return dialogs.ShowSignFilesDialog(Sha256Options(), jobs, "0200"); });
     QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
     QCOMPARE(connection.Result(), 1);
-    for (const TRecordSign& job : jobs) {
-        const testing::CommandResult check = VerifyBase64Cms(job.sign, job.pData, store_.caFile);
-        QVERIFY2(check.exitCode == 0, check.output.c_str());
-    }
+    const testing::CommandResult check = VerifyJobs(jobs, store_.caFile);
+    QVERIFY2(check.exitCode == 0, check.output.c_str());
 }
 
 void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
     TempDir store;
-    testing::WritePem(store / "protected.pem",
-                      IssueUnder(store_.ca, NameSpec{"Ключ", "Сидоров", "Сидор", "", "", ""}, "33"),
-                      {.keyPassword = std::string("secret")});
+    WriteProtectedStore(store.path());
     QtSigningDialogs dialogs(Environment(store.path()));
     const std::filesystem::path file = *work_ / "message.htm";
     testing::WriteBytes(file, "<p>x</p>");
@@ -341,9 +345,7 @@ void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
 
 void EntryRoutinesTest::aCancelledPasswordLeavesTheDialogOpen() {
     TempDir store;
-    testing::WritePem(store / "protected.pem",
-                      IssueUnder(store_.ca, NameSpec{"Ключ", "Сидоров", "Сидор", "", "", ""}, "33"),
-                      {.keyPassword = std::string("secret")});
+    WriteProtectedStore(store.path());
     QtSigningDialogs dialogs(Environment(store.path()));
     const std::filesystem::path file = *work_ / "message.htm";
     testing::WriteBytes(file, "<p>x</p>");

@@ -79,24 +79,6 @@ void ShowError(TfmPathLoaderConnection& window, int code, const std::string& mes
     window.SendErrorToComponent(message, code);
 }
 
-// Calls act once, as soon as a modal window of type T is active.
-template <typename T>
-void WhenModalWindow(std::function<void(T*)> act) {
-    auto* timer = new QTimer(QCoreApplication::instance());
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act)]() mutable {
-        T* modal = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (modal == nullptr || !act)
-            return;
-        auto once = std::move(act);
-        act = nullptr;
-        timer->stop();
-        timer->deleteLater();
-        once(modal);
-    });
-    timer->start();
-}
-
 QStringList TipLines(TfmPathLoaderConnection& window) {
     return window.RedtTips()->toPlainText().split(QLatin1Char('\n'));
 }
@@ -587,7 +569,7 @@ private slots:
         window.StartAttempt();
         const std::shared_ptr<TPathLoaderThread> worker = TfmPathLoaderConnection::LastWorker();
         QVERIFY(worker != nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(!vendortest::ReadVendorLog(dir / "log").empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!testing::ReadJsonLines(dir / "log").empty(), 10000);
         QVERIFY(window.InProcess());
         QTest::mouseClick(window.BtnAbort(), Qt::LeftButton);
         QCOMPARE(window.ShowMode(), 1);
@@ -691,7 +673,7 @@ private slots:
         loader.SetPathLoaderURL({"", service.PathLoaderEndpoint()});
         QStringList captions;
         // The menu window opens once the service has answered and the connection window closed.
-        WhenModalWindow<TfmPathLoaderMenu>([&](TfmPathLoaderMenu* menu) {
+        testing::WhenModalWindow<TfmPathLoaderMenu>([&](TfmPathLoaderMenu* menu) {
             for (QPushButton* button : menu->Buttons())
                 captions << button->text();
             QTest::mouseClick(menu->Buttons()[2], Qt::LeftButton);
