@@ -76,6 +76,13 @@ bool Save(QWidget& widget, const std::filesystem::path& file) {
     return saved;
 }
 
+// prepared, saying so when a dialog could not be made ready (its picture would be wrong).
+bool Prepared(bool prepared, const char* name) {
+    if (!prepared)
+        std::printf("FAILED to prepare %s\n", name);
+    return prepared;
+}
+
 void WaitFor(const std::function<bool()>& ready) {
     while (!ready())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
@@ -124,13 +131,13 @@ int main(int argc, char** argv) {
 
     {
         TFSignMsgDialog dialog(environment, options);
-        dialog.Prepare(message, true);
+        ok &= Prepared(dialog.Prepare(message, true), "sign-message");
         WaitFor([&] { return dialog.MessageReady(); });
         ok &= Save(dialog, out / "sign-message.png");
     }
     {
         TFSignMsgDialog dialog(environment, options);
-        dialog.Prepare(message, false);
+        ok &= Prepared(dialog.Prepare(message, false), "sign-message-noshow-error");
         // A failed attempt: the engine's text in the error line.
         script.Add(EngineStep{false, "", "Cертификат не найден."});
         dialog.show();
@@ -140,7 +147,7 @@ int main(int argc, char** argv) {
     }
     {
         TSignFileDialog dialog(environment, options);
-        dialog.Prepare();
+        ok &= Prepared(dialog.Prepare(), "sign-file");
         dialog.BtnSelectFileClick();
         ok &= Save(dialog, out / "sign-file.png");
     }
@@ -148,14 +155,14 @@ int main(int argc, char** argv) {
         SigningOptions idCard = options;
         idCard.useIdCard = 1;
         TSignFileDialog dialog(environment, idCard);
-        dialog.Prepare();
+        ok &= Prepared(dialog.Prepare(), "sign-file-idcard");
         dialog.BtnSelectFileClick();
         ok &= Save(dialog, out / "sign-file-idcard.png");
     }
     {
         TJobList jobs = {{"1", "a", "", ""}, {"2", "b", "", ""}};
         TFSignFiles dialog(environment, options, jobs);
-        dialog.Prepare("4a1f");
+        ok &= Prepared(dialog.Prepare("4a1f"), "sign-batch");
         ok &= Save(dialog, out / "sign-batch.png");
     }
     {

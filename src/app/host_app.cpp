@@ -73,7 +73,7 @@ void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt,
 class HostApplication::WindowHost : public IMainWindowHost {
 public:
     explicit WindowHost(MainWindow& window) : window_(window) {}
-    bool CreateTrayIcon() override { return window_.CreateTrayIcon(); }
+    [[nodiscard]] bool CreateTrayIcon() override { return window_.CreateTrayIcon(); }
     void ShowBalloon(const std::string& text) override {
         window_.ShowBalloon(QString::fromStdString(text));
     }

@@ -46,7 +46,7 @@ public:
     // Start(), then the message loop until "Выход", then Stop(). When start-up asked to end
     // (the port was in use) the loop ends at once and Stop() is not run; the result is 1 then,
     // 0 otherwise.
-    int Run();
+    [[nodiscard]] int Run();
 
     TFMain& Main() { return *main_; }
     MainWindow& Window() { return *window_; }

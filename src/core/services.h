@@ -15,7 +15,7 @@ public:
     virtual ~IIdCardBatchSigner() = default;
     // Returns 1 when the last job was signed, 8 otherwise (also for an empty list); fills
     // sign or error of every job.
-    virtual int SignMultipleFile(TJobList& jobs) = 0;
+    [[nodiscard]] virtual int SignMultipleFile(TJobList& jobs) = 0;
 };
 
 // One result to deliver: what a request hands to the upload.

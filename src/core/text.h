@@ -57,7 +57,8 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Integer as the profile files and request parameters write them: optional sign, decimal, or
 // hexadecimal with "$" (and "0x" when allowHexPrefix0x). Returns false when text is no number
 // or does not fit in 32 bits.
-bool ParseInteger(std::string_view text, std::int32_t& value, bool allowHexPrefix0x = true);
+[[nodiscard]] bool ParseInteger(std::string_view text, std::int32_t& value,
+                                bool allowHexPrefix0x = true);
 
 // The URL encoding of uploaded values and protocol records: A-Z a-z 0-9 ! $ ' ( ) * - . @ _
 // as they are, a space as "+", every other character as its UTF-8 bytes in "%XX" form.

@@ -35,7 +35,7 @@ public:
     }
     // Closes now and returns close()'s result, for callers that must know the close
     // succeeded (a file written in full); 0 when nothing was held.
-    int close() noexcept {
+    [[nodiscard]] int close() noexcept {
         const int old = std::exchange(fd_, -1);
         return old >= 0 ? ::close(old) : 0;
     }

@@ -33,14 +33,16 @@ class ISigningDialogs {
 public:
     virtual ~ISigningDialogs() = default;
     // Signs the message file fileName; on 1 signature holds the signature text.
-    virtual int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
-                                  std::string& signature, bool showMessage) = 0;
+    [[nodiscard]] virtual int ShowSignMsgDialog(const SigningOptions& options,
+                                                const std::string& fileName, std::string& signature,
+                                                bool showMessage) = 0;
     // Lets the user choose a file and signs it; on 1 fileName and signature are set.
-    virtual int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                                   std::string& signature, int mode) = 0;
+    [[nodiscard]] virtual int ShowSignFileDialog(const SigningOptions& options,
+                                                 std::string& fileName, std::string& signature,
+                                                 int mode) = 0;
     // Signs every job with one certificate; results go into the job records.
-    virtual int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
-                                    const std::string& preselect) = 0;
+    [[nodiscard]] virtual int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
+                                                  const std::string& preselect) = 0;
 };
 
 // Message boxes and the tray balloon.
@@ -60,7 +62,8 @@ public:
     virtual ~ICredentialsPrompt() = default;
     // On confirmation sets the three values (texts through the single-byte code page) and
     // returns true; otherwise returns false and changes nothing.
-    virtual bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) = 0;
+    [[nodiscard]] virtual bool ShowLoginDialog(std::string& userName, std::string& userPwd,
+                                               bool& savePwd) = 0;
 };
 
 // Asks for the password of a private key (a protected PKCS#12 file of the certificate store).
@@ -69,7 +72,8 @@ public:
     virtual ~IKeyPasswordPrompt() = default;
     // what names the key (its file); retry is true after a wrong password.
     // Returns the password, or nothing when the user cancels.
-    virtual std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) = 0;
+    [[nodiscard]] virtual std::optional<std::string> AskKeyPassword(const std::string& what,
+                                                                    bool retry) = 0;
 };
 
 }  // namespace korvalo

@@ -112,7 +112,8 @@ std::string StoreCertificate::SignatureAlgorithmOid() const {
 }
 
 KeyResult StoreCertificate::LoadPrivateKey(IKeyPasswordPrompt* prompt) const {
-    EnsureGostEngine();
+    // Without the engine a GOST key cannot be read, which the reading reports.
+    (void)EnsureGostEngine();
     std::string content;
     if (ReadSmallFile(file_, content) != 0)
         return KeyError(kNteBadKeyset);
@@ -145,7 +146,8 @@ bool EnsureCertStoreFolder(const fs::path& folder) {
 }
 
 std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder) {
-    EnsureGostEngine();
+    // Without the engine a GOST certificate is listed with the problem of its unknown key.
+    (void)EnsureGostEngine();
     if (!EnsureCertStoreFolder(folder))
         return nullptr;
     std::error_code ec;

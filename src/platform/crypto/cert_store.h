@@ -137,8 +137,10 @@ public:
     // Reads the folder, creating it first when it does not exist (EnsureCertStoreFolder).
     // Returns nothing when it cannot be created, is not a folder or cannot be read (the store
     // cannot be opened); an empty or new folder is an empty store.
-    static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder);
-    static std::unique_ptr<CertStore> OpenDefault() { return Open(DefaultCertStoreLocation()); }
+    [[nodiscard]] static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder);
+    [[nodiscard]] static std::unique_ptr<CertStore> OpenDefault() {
+        return Open(DefaultCertStoreLocation());
+    }
 
     const std::filesystem::path& Folder() const noexcept { return folder_; }
     const std::vector<StoreCertificate>& Certificates() const noexcept { return certificates_; }

@@ -17,7 +17,7 @@ namespace korvalo {
 // from OpenSSL's engine folder (/usr/lib/x86_64-linux-gnu/engines-3/gost.so on Debian);
 // "none", GOST stays off; anything else, the path of the engine's shared object. Without the
 // engine the GOST digests are unknown (kNteBadAlgId). Safe to call from any thread.
-bool EnsureGostEngine();
+[[nodiscard]] bool EnsureGostEngine();
 
 // The digest whose object identifier is the dotted text oid (the text is taken verbatim, no
 // names); nullptr when this build has no such digest.
@@ -36,13 +36,13 @@ public:
         : cert_(cert), key_(key), md_(md) {}
 
     // 0 when the key can sign with the digest; kNteBadAlgId when it refuses it.
-    std::uint32_t CheckDigest() const;
+    [[nodiscard]] std::uint32_t CheckDigest() const;
 
     // Signs data (not copied) with the signing time signingTime (UTC). Returns 0 and the
     // DER in der, or a platform error code (kNteBadAlgId when the key refuses the digest,
     // kNteNoMemory, kErrorFileTooLarge above 2 GiB - 1, kNteFail otherwise) with the stage
     // that failed in stage.
-    std::uint32_t Sign(
+    [[nodiscard]] std::uint32_t Sign(
         std::string_view data, std::string& der, CmsSignStage& stage,
         std::chrono::system_clock::time_point signingTime = std::chrono::system_clock::now()) const;
 

@@ -24,7 +24,7 @@ bool IsKeyBlock(const std::string& name) {
 }
 
 // Walks the PEM blocks; false when the file is not PEM or a block is damaged.
-bool ReadPemBlocks(std::string_view content, PemContents& out) {
+[[nodiscard]] bool ReadPemBlocks(std::string_view content, PemContents& out) {
     BioPtr bio = MemBio(content);
     for (;;) {
         char* name = nullptr;
@@ -72,7 +72,8 @@ int RefusePassword(char*, int, int, void*) {
 }
 
 // The personal certificate of a PEM file (index into certificates), or nothing.
-std::optional<std::size_t> ChoosePemCertificate(std::string_view content, PemContents& pem) {
+[[nodiscard]] std::optional<std::size_t> ChoosePemCertificate(std::string_view content,
+                                                              PemContents& pem) {
     if (pem.certificates.empty())
         return std::nullopt;
     if (pem.certificates.size() == 1)

@@ -13,12 +13,13 @@ namespace korvalo {
 // The personal certificate of a PEM file's content: with several certificates the one that
 // matches an unencrypted key, else the first that is not a CA, else the first. A file without
 // a private key or without a certificate lists nothing.
-ListedCertificate ReadPemStoreCertificate(std::string_view content);
+[[nodiscard]] ListedCertificate ReadPemStoreCertificate(std::string_view content);
 
 // The private key of a PEM file's content. An encrypted key asks prompt (what names the file)
 // until a password opens it: a wrong one asks again with retry, a cancelled prompt gives
 // kErrorCancelled, no prompt kNteSilentContext; no key kCryptENoKeyProperty, a damaged one
 // kNteBadKey.
-KeyResult LoadPemKey(std::string_view content, IKeyPasswordPrompt* prompt, const std::string& what);
+[[nodiscard]] KeyResult LoadPemKey(std::string_view content, IKeyPasswordPrompt* prompt,
+                                   const std::string& what);
 
 }  // namespace korvalo

@@ -38,7 +38,7 @@ public:
         }
     }
     // Waits for the child until deadline; its exit status, or nothing when it did not end.
-    std::optional<int> WaitUntil(Clock::time_point deadline) {
+    [[nodiscard]] std::optional<int> WaitUntil(Clock::time_point deadline) {
         while (true) {
             int status = 0;
             const pid_t r = ::waitpid(pid_, &status, WNOHANG);

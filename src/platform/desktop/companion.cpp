@@ -24,7 +24,7 @@ namespace {
 
 // Waits for pid to end, at most wait; true when it ended (and was reaped, its status in
 // exitCode).
-bool WaitFor(pid_t pid, std::chrono::milliseconds wait, int& exitCode) {
+[[nodiscard]] bool WaitFor(pid_t pid, std::chrono::milliseconds wait, int& exitCode) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + wait;
     const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));

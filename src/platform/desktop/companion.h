@@ -32,8 +32,9 @@ struct CompanionOutcome {
 // folder as its current folder. A program without execute permission is run by /bin/sh.
 // Waits at most wait for it to end. A program still running afterwards is reaped when it
 // ends, so that it leaves no zombie behind.
-StartedProcess StartDetachedProgram(const std::string& program, const std::string& folder,
-                                    std::chrono::milliseconds wait);
+[[nodiscard]] StartedProcess StartDetachedProgram(const std::string& program,
+                                                  const std::string& folder,
+                                                  std::chrono::milliseconds wait);
 
 // The title check of the companion's window: the first 15 characters are "Tiny Web Server"
 // without regard to letter case.
@@ -58,7 +59,7 @@ public:
     // Clears the companion window and looks for it; when it is not there, starts
     // "tinyWebServer/run.sh" with "tinyWebServer/" as its folder and waits up to 5000 ms for
     // it to end; then looks again and hides the window found.
-    CompanionOutcome Start();
+    [[nodiscard]] CompanionOutcome Start();
 
     // The companion's window found by the last look (0 when none).
     DesktopWindow CompanionWindow() const { return companionWindow_; }

@@ -18,7 +18,8 @@ constexpr std::uintmax_t kMaxSettingsFile = 1u << 20;  // profiles.ini, operapre
 constexpr std::uintmax_t kMaxPrefsFile = 16u << 20;    // prefs.js
 
 // The bytes of a regular file of at most maxBytes; nothing otherwise.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::uintmax_t maxBytes) {
+[[nodiscard]] std::optional<std::string> ReadSmallFile(const std::string& path,
+                                                       std::uintmax_t maxBytes) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return std::nullopt;

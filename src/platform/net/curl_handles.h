@@ -47,7 +47,7 @@ inline void AppendCurlLine(CurlSlist& list, const std::string& line) {
 }
 
 // curl_global_init, run once for the whole process; every call returns its result.
-inline CURLcode CurlGlobalInit() {
+[[nodiscard]] inline CURLcode CurlGlobalInit() {
     static const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
     return code;
 }

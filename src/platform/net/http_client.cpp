@@ -262,7 +262,7 @@ CURLcode OnSslContext(CURL* /*curl*/, void* sslContext, void* user) {
 }
 
 template <typename T>
-bool Set(CURL* curl, CURLoption option, T value) {
+[[nodiscard]] bool Set(CURL* curl, CURLoption option, T value) {
     return curl_easy_setopt(curl, option, value) == CURLE_OK;
 }
 
@@ -274,8 +274,8 @@ std::string ProxyHost(const std::string& host) {
     return host;
 }
 
-bool Configure(CURL* curl, const HttpPostRequest& request, const CurlSlist& headers,
-               Transfer& transfer, const HttpClientOptions& options) {
+[[nodiscard]] bool Configure(CURL* curl, const HttpPostRequest& request, const CurlSlist& headers,
+                             Transfer& transfer, const HttpClientOptions& options) {
     bool ok =
         Set(curl, CURLOPT_URL, request.url.c_str()) && Set(curl, CURLOPT_NOSIGNAL, 1L) &&
         Set(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
@@ -319,8 +319,8 @@ bool Configure(CURL* curl, const HttpPostRequest& request, const CurlSlist& head
     return ok;
 }
 
-bool SetCredentials(CURL* curl, AuthTarget target, const std::string& userName,
-                    const std::string& password, long offered, bool viaProxy) {
+[[nodiscard]] bool SetCredentials(CURL* curl, AuthTarget target, const std::string& userName,
+                                  const std::string& password, long offered, bool viaProxy) {
     const auto methods = static_cast<unsigned long>(offered != 0 ? offered : CURLAUTH_ANY);
     const std::string user = ToCp1251(userName);
     const std::string pwd = ToCp1251(password);
@@ -355,7 +355,7 @@ struct Outcome {
 // Runs the transfer while asking the request's cancel check every 100 ms, so that a
 // cancellation from outside ends even a silent transfer at once (libcurl itself calls the
 // progress function only about once a second while nothing moves).
-CURLcode PerformWatched(CURL* curl, Transfer& transfer) {
+[[nodiscard]] CURLcode PerformWatched(CURL* curl, Transfer& transfer) {
     constexpr int kCheckMs = 100;
     CurlMulti multi(curl_multi_init());
     if (!multi)

@@ -34,7 +34,8 @@ void TUploadOutcome::NetHTTPClient1AuthEvent(AuthTarget /*target*/, const std::s
 
 void TUploadOutcome::NetHTTPClient1RequestCompleted(int statusCode) {
     if (statusCode == 407) {
-        AskProxyCredentials();
+        // The request is over either way; confirmed credentials serve the next one.
+        (void)AskProxyCredentials();
         stage_.store(0);
         return;
     }
@@ -54,7 +55,8 @@ void TUploadOutcome::NetHTTPClient1RequestError(const std::string& error) {
         notifier_.ShowMessageBox(kCannotConnectMessage, "Korvalo", INotifier::Icon::Information);
     } else if (error.find("12032") != std::string::npos) {
         log_.PrintInfo(LogLine("407 Требуется авторизация (12032)"));
-        AskProxyCredentials();
+        // The request has failed either way; confirmed credentials serve the next one.
+        (void)AskProxyCredentials();
     }
 }
 

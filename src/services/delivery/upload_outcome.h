@@ -62,14 +62,14 @@ public:
     // and proxyAccess take the new values and, when saving, proxyAccess is written to section
     // "Proxy" of the settings file at once; returns true. Cancelled: proxyAccess stays empty,
     // the names and the file are unchanged; returns false.
-    bool AskProxyCredentials();
+    [[nodiscard]] bool AskProxyCredentials();
 
 private:
     struct Credentials {
         std::string userName;
         std::string userPwd;
     };
-    std::optional<Credentials> AskAndStore();
+    [[nodiscard]] std::optional<Credentials> AskAndStore();
 
     ILogSink& log_;
     SettingsStore& settings_;

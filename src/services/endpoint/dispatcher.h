@@ -80,7 +80,7 @@ private:
     struct Request;
     class GateHolder;
 
-    bool ClaimGate();
+    [[nodiscard]] bool ClaimGate();
     void Publish(const RequestFields& fields);
     void BusyAnswer(Request& r);
     void FormPath(Request& r);

@@ -21,7 +21,7 @@ std::string ParamValue(const std::vector<std::string>& params, std::string_view 
 // is, otherwise through DecodeUtf8Bytes; the flag is kept in fields for the upload's echo.
 // beanName, beanMethod and idUser stay as they are. True when urlToAnswer and urlToRedirect
 // are both non-empty.
-bool ParseFormParams(const std::vector<std::string>& params, bool paramsAreText,
-                     RequestFields& fields);
+[[nodiscard]] bool ParseFormParams(const std::vector<std::string>& params, bool paramsAreText,
+                                   RequestFields& fields);
 
 }  // namespace korvalo

@@ -41,7 +41,8 @@ inline constexpr std::size_t kMaxJsonDepth = 512;
 // code page; maxFileUpload as an integer (20000000 when not a number); useIdCard through
 // DecodeUtf8Bytes as an integer (0 when not a number). Throws JobDocumentError for a "files"
 // element that is not an object. Elements without "id" or "data64" are left out.
-std::optional<TJobDocument> ParseJobDocument(std::string_view text, RequestFields& fields);
+[[nodiscard]] std::optional<TJobDocument> ParseJobDocument(std::string_view text,
+                                                           RequestFields& fields);
 
 // The batch answer: {"urlToAnswer":..,"urlToRedirect":..,"crpt_cookie":..,"beanName":..,
 // "beanMethod":..,"idUser":..,"files":[{"id":..,"signature":..,"error":..},..]} with no blanks

@@ -30,7 +30,7 @@ std::string LoaderText(const std::string& fallback) {
 }
 
 // Parses "a[.b[.c[.d]]]", each part a decimal number that fits in 32 bits.
-bool ParseVersionSuffix(std::string_view suffix, std::string& version) {
+[[nodiscard]] bool ParseVersionSuffix(std::string_view suffix, std::string& version) {
     std::uint32_t parts[4] = {0, 0, 0, 0};
     std::size_t count = 0;
     std::size_t pos = 0;

@@ -111,29 +111,32 @@ public:
     const std::string& Version() const { return version_; }
     const AvCmEntryPoints& Entries() const { return entries_; }
 
-    AvCmResult AvCmInit(std::uint32_t mode) const;
-    AvCmResult AvCmLogin(std::uint32_t count, const AvCmLoginParam* params, AvCmHandle* connection,
-                         std::uint32_t flags) const;
-    AvCmResult AvCmLogout(AvCmHandle connection, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmInit(std::uint32_t mode) const;
+    [[nodiscard]] AvCmResult AvCmLogin(std::uint32_t count, const AvCmLoginParam* params,
+                                       AvCmHandle* connection, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmLogout(AvCmHandle connection, std::uint32_t flags) const;
     // With a first entry of id AVCM_PARAM_ATTR_CERTS_OF and a version not after "3.4.0",
     // returns AVCM_E_NOT_SUPPORTED without calling the library.
-    AvCmResult AvCmOpenCertEnum(AvCmHandle connection, std::uint32_t count,
-                                const AvCmFindParam* params, AvCmHandle* enumeration,
-                                std::uint32_t flags) const;
-    AvCmResult AvCmEnumGet(AvCmHandle enumeration, AvCmHandle* item, std::uint32_t flags) const;
-    AvCmResult AvCmGetCertAttr(AvCmHandle certificate, std::uint32_t id, std::uint32_t index,
-                               void* buffer, std::uint32_t* length, std::uint32_t flags) const;
-    AvCmResult AvCmDuplicateHandle(AvCmHandle handle, AvCmHandle connection, AvCmHandle* duplicate,
-                                   std::uint32_t flags) const;
-    AvCmResult AvCmOpenMsg(AvCmHandle connection, const void* data, std::uint32_t length,
-                           AvCmHandle* message, std::uint32_t flags) const;
-    AvCmResult AvCmMsgSetAttribute(AvCmHandle message, std::uint32_t id, const void* value,
-                                   std::uint32_t valueLength, std::uint32_t index,
-                                   std::uint32_t flags) const;
-    AvCmResult AvCmMsgSign(AvCmHandle message, std::uint32_t flags) const;
-    AvCmResult AvCmGetMsg(AvCmHandle message, void* buffer, std::uint32_t* length,
-                          std::uint32_t flags) const;
-    AvCmResult AvCmCloseHandle(AvCmHandle handle, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmOpenCertEnum(AvCmHandle connection, std::uint32_t count,
+                                              const AvCmFindParam* params, AvCmHandle* enumeration,
+                                              std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmEnumGet(AvCmHandle enumeration, AvCmHandle* item,
+                                         std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmGetCertAttr(AvCmHandle certificate, std::uint32_t id,
+                                             std::uint32_t index, void* buffer,
+                                             std::uint32_t* length, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmDuplicateHandle(AvCmHandle handle, AvCmHandle connection,
+                                                 AvCmHandle* duplicate, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmOpenMsg(AvCmHandle connection, const void* data,
+                                         std::uint32_t length, AvCmHandle* message,
+                                         std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmMsgSetAttribute(AvCmHandle message, std::uint32_t id,
+                                                 const void* value, std::uint32_t valueLength,
+                                                 std::uint32_t index, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmMsgSign(AvCmHandle message, std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmGetMsg(AvCmHandle message, void* buffer, std::uint32_t* length,
+                                        std::uint32_t flags) const;
+    [[nodiscard]] AvCmResult AvCmCloseHandle(AvCmHandle handle, std::uint32_t flags) const;
 
     // "AvError: " + error in unsigned decimal, or the library's own text for the error when
     // AvCmGetErrorInfo gives one (converted from the single-byte code page to UTF-8).

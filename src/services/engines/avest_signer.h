@@ -13,10 +13,11 @@ class AvestSigner : public IAvestSigner {
 public:
     AvestSigner(ILogSink& log, bool debug) : log_(log), debug_(debug) {}
 
-    bool SignBuffer(const StoreCertificate& cert, const std::string& serialText,
-                    std::string_view data, std::string& signature, std::string& message) override;
-    bool SignJobs(const StoreCertificate& cert, const std::string& serialText, TJobList& jobs,
-                  std::string& message) override;
+    [[nodiscard]] bool SignBuffer(const StoreCertificate& cert, const std::string& serialText,
+                                  std::string_view data, std::string& signature,
+                                  std::string& message) override;
+    [[nodiscard]] bool SignJobs(const StoreCertificate& cert, const std::string& serialText,
+                                TJobList& jobs, std::string& message) override;
 
 private:
     ILogSink& log_;

@@ -40,11 +40,11 @@ public:
 
     // Preparation: FindCertificate, BindKey, CollectAttributeCertificates. False (the run
     // ended) on a library failure.
-    bool Prepare(const std::string& serialText);
+    [[nodiscard]] bool Prepare(const std::string& serialText);
 
     // Signs one buffer in the second connection. True with the base64 text; false (the run
     // ended) on a failure. singleBuffer chooses the failure text of a base64 failure.
-    bool SignOne(std::string_view data, std::string& base64, bool singleBuffer);
+    [[nodiscard]] bool SignOne(std::string_view data, std::string& base64, bool singleBuffer);
 
     // Ends the run: closes what is open, logs out, AvCmInit(2). Runs once; never throws.
     void End() noexcept;
@@ -52,12 +52,12 @@ public:
 private:
     // Starts the library, logs in to the personal store (connection 1) and finds the
     // certificate of that serial text.
-    bool FindCertificate(const std::string& serialText);
+    [[nodiscard]] bool FindCertificate(const std::string& serialText);
     // Logs in a second time bound to the certificate's key (connection 2), takes the
     // certificate over into it and logs connection 1 out.
-    bool BindKey();
+    [[nodiscard]] bool BindKey();
     // Collects the attribute certificates of the certificate in connection 2.
-    bool CollectAttributeCertificates();
+    [[nodiscard]] bool CollectAttributeCertificates();
 
     // A library failure: the failure text for the connection, then the end of the run.
     bool Fail(AvCmHandle connection, AvCmResult r) {
@@ -95,7 +95,8 @@ void AvestRun::Close(AvCmHandle& handle) noexcept {
     if (handle == nullptr)
         return;
     try {
-        lib_.AvCmCloseHandle(handle, 0);
+        // A handle that does not close at the end of a run: nothing more can be done.
+        (void)lib_.AvCmCloseHandle(handle, 0);
     } catch (...) {
         // An entry point missing at the end of a run: nothing more can be done.
     }
@@ -107,7 +108,8 @@ void AvestRun::Logout(AvCmHandle connection, bool& open) noexcept {
         return;
     open = false;
     try {
-        lib_.AvCmLogout(connection, 0);
+        // Likewise a session that does not log out.
+        (void)lib_.AvCmLogout(connection, 0);
     } catch (...) {
     }
 }
@@ -127,7 +129,8 @@ void AvestRun::End() noexcept {
     if (initialized_) {
         initialized_ = false;
         try {
-            lib_.AvCmInit(AVCM_INIT_END);
+            // Likewise a library that does not end.
+            (void)lib_.AvCmInit(AVCM_INIT_END);
         } catch (...) {
         }
     }
@@ -175,7 +178,8 @@ bool AvestRun::FindCertificate(const std::string& serialText) {
 
 bool AvestRun::BindKey() {
     std::uint32_t length = 0;
-    lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, nullptr, &length, 0);
+    // Asks only for the length; a failure shows in the call that reads the value.
+    (void)lib_.AvCmGetCertAttr(certificate_, AVCM_CERT_ATTR_KEY_ID, 0, nullptr, &length, 0);
     // One byte more than asked for keeps the value zero-terminated whatever it holds.
     std::string keyId(static_cast<std::size_t>(length) + 1, '\0');
     AvCmResult r =

@@ -42,12 +42,13 @@ public:
     // lines of 64 characters ended by CR LF). True when every job was signed (an empty list
     // gives true); false at the first failure, later jobs left untouched. Never writes a
     // job's error.
-    bool Sign(const std::string& serialText, TJobList& ListSign);
+    [[nodiscard]] bool Sign(const std::string& serialText, TJobList& ListSign);
 
     // Signs one buffer within one run (the single-mode path of TSign.SignStream). True with
     // the base64 text (lines of 64 characters ended by CR LF) in signature; false with
     // messageAv() set.
-    bool SignBuffer(const std::string& serialText, std::string_view data, std::string& signature);
+    [[nodiscard]] bool SignBuffer(const std::string& serialText, std::string_view data,
+                                  std::string& signature);
 
 private:
     ILogSink& log_;

@@ -25,13 +25,13 @@ public:
     // Signs one buffer. True: signature holds base64 in 64-character lines ended by CR LF.
     // False: message holds the failure text. A broken run throws std::exception whose text
     // begins "Ошибка подписи Avest. " (the signer has logged it).
-    virtual bool SignBuffer(const StoreCertificate& cert, const std::string& serialText,
-                            std::string_view data, std::string& signature,
-                            std::string& message) = 0;
+    [[nodiscard]] virtual bool SignBuffer(const StoreCertificate& cert,
+                                          const std::string& serialText, std::string_view data,
+                                          std::string& signature, std::string& message) = 0;
     // Signs every job in list order into its sign field (never error). True when all were
     // signed (an empty list too); false with message set otherwise. Throws as SignBuffer.
-    virtual bool SignJobs(const StoreCertificate& cert, const std::string& serialText,
-                          TJobList& jobs, std::string& message) = 0;
+    [[nodiscard]] virtual bool SignJobs(const StoreCertificate& cert, const std::string& serialText,
+                                        TJobList& jobs, std::string& message) = 0;
 };
 
 // What a TSign needs besides its file or job list and the serial text.
@@ -69,7 +69,7 @@ public:
     // into the job records; true when every job was signed. False: message() says why
     // (empty when the user cancelled a key password prompt, or for an empty job list).
     // Never throws.
-    bool Sign();
+    [[nodiscard]] bool Sign();
 
     const std::string& FileName() const noexcept { return FFName; }
     const std::string& Signature() const noexcept { return FSignature; }
@@ -84,11 +84,11 @@ public:
 private:
     struct SigningKey;
 
-    bool SignList(const StoreCertificate& cert);
-    bool SignFile(const StoreCertificate& cert);
-    bool SignStream(const StoreCertificate& cert, std::string_view data);
-    bool SignStreamCms(const StoreCertificate& cert, const std::string& country,
-                       std::string_view data);
+    [[nodiscard]] bool SignList(const StoreCertificate& cert);
+    [[nodiscard]] bool SignFile(const StoreCertificate& cert);
+    [[nodiscard]] bool SignStream(const StoreCertificate& cert, std::string_view data);
+    [[nodiscard]] bool SignStreamCms(const StoreCertificate& cert, const std::string& country,
+                                     std::string_view data);
     void Fail(const std::string& text);
     void Log(const std::string& text) const { FContext.log.PrintInfo(text); }
 

@@ -34,11 +34,11 @@ public:
 
     // Signs the whole file. Returns true when Signature() holds its signature; on false
     // message() says why. Throws std::runtime_error when the file cannot be read.
-    bool SignFile();
+    [[nodiscard]] bool SignFile();
 
     // Signs every job in order, writing sign or error of each. Returns 1 when the last job was
     // signed, 8 otherwise (also for an empty or absent list).
-    int SignMultipleFile();
+    [[nodiscard]] int SignMultipleFile();
 
     const std::string& FileName() const { return FFName; }
     const std::string& Signature() const { return FSignature; }
@@ -50,7 +50,7 @@ public:
 
 private:
     // One exchange with the service over the Base64 text data; sets FSignature or FMessage.
-    bool CallCardService(const std::string& data);
+    [[nodiscard]] bool CallCardService(const std::string& data);
 
     std::string FFName;
     std::string FSignature;
@@ -63,7 +63,7 @@ private:
 class TIdCardBatchSigner : public IIdCardBatchSigner {
 public:
     explicit TIdCardBatchSigner(CardServiceOptions options = {}) : FOptions(std::move(options)) {}
-    int SignMultipleFile(TJobList& jobs) override;
+    [[nodiscard]] int SignMultipleFile(TJobList& jobs) override;
 
 private:
     CardServiceOptions FOptions;

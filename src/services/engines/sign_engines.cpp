@@ -12,7 +12,7 @@ class StoreEngine : public ISignEngine {
 public:
     template <typename... Args>
     explicit StoreEngine(Args&&... args) : sign_(std::forward<Args>(args)...) {}
-    bool Sign() override { return sign_.Sign(); }
+    [[nodiscard]] bool Sign() override { return sign_.Sign(); }
     std::string Signature() const override { return sign_.Signature(); }
     std::string message() const override { return sign_.message(); }
 
@@ -26,7 +26,7 @@ public:
     IdCardEngine(std::string fileName, CardServiceOptions options)
         : sign_(std::move(fileName), std::move(options)) {}
     // SignFile throws when the file cannot be read; the dialog shows that text.
-    bool Sign() override { return sign_.SignFile(); }
+    [[nodiscard]] bool Sign() override { return sign_.SignFile(); }
     std::string Signature() const override { return sign_.Signature(); }
     std::string message() const override { return sign_.message(); }
 

@@ -24,7 +24,7 @@ class ISignEngine {
 public:
     virtual ~ISignEngine() = default;
     // True when signed. May throw; the dialog shows the exception's text as the failure.
-    virtual bool Sign() = 0;
+    [[nodiscard]] virtual bool Sign() = 0;
     virtual std::string Signature() const = 0;
     virtual std::string message() const = 0;
 };

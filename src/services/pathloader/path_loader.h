@@ -40,10 +40,11 @@ public:
     virtual ~IPathLoaderWindows() = default;
     // True when the worker delivered a menu list and a path list; false when the user closed
     // the window.
-    virtual bool ShowConnectionDialog(ConnectionDialogArgs& args) = 0;
+    [[nodiscard]] virtual bool ShowConnectionDialog(ConnectionDialogArgs& args) = 0;
     // The 0-based index of the connection the user clicked, or -1 when the window was closed
     // without a choice. menu holds one entry a line.
-    virtual int ShowMenuDialog(const std::string& caption, const std::string& menu) = 0;
+    [[nodiscard]] virtual int ShowMenuDialog(const std::string& caption,
+                                             const std::string& menu) = 0;
 };
 
 // Execute could not pick the chosen connection's paths: the service sent fewer path lines than

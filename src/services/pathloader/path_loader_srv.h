@@ -20,8 +20,9 @@ public:
     // Asks which connections (Menu: names, one a line) and paths (Paths: one line per
     // connection, its paths separated by TAB) the software SoftwareID is to use with the menu
     // MenuID. True: Menu and Paths are valid; false: the service refuses and Msg says why.
-    virtual bool GetDllPathAndMenu(const std::string& SoftwareID, const std::string& MenuID,
-                                   std::string& Menu, std::string& Paths, std::string& Msg) = 0;
+    [[nodiscard]] virtual bool GetDllPathAndMenu(const std::string& SoftwareID,
+                                                 const std::string& MenuID, std::string& Menu,
+                                                 std::string& Paths, std::string& Msg) = 0;
 };
 
 // The SOAPAction of an operation: the registered pattern with the operation's name in place of
@@ -34,8 +35,9 @@ public:
     explicit PathLoaderSrvClient(SoapClient& client) : client_(client) {}
 
     // Throws what SoapClient::Invoke throws; SoapError when the answer lacks its result.
-    bool GetDllPathAndMenu(const std::string& SoftwareID, const std::string& MenuID,
-                           std::string& Menu, std::string& Paths, std::string& Msg) override;
+    [[nodiscard]] bool GetDllPathAndMenu(const std::string& SoftwareID, const std::string& MenuID,
+                                         std::string& Menu, std::string& Paths,
+                                         std::string& Msg) override;
 
 private:
     SoapClient& client_;

@@ -26,18 +26,21 @@ namespace fs = std::filesystem;
 class MissingSigningDialogs : public ISigningDialogs {
 public:
     explicit MissingSigningDialogs(ILogSink& log) : log_(log) {}
-    int ShowSignMsgDialog(const SigningOptions&, const std::string&, std::string&, bool) override {
+    [[nodiscard]] int ShowSignMsgDialog(const SigningOptions&, const std::string&, std::string&,
+                                        bool) override {
         return Refuse();
     }
-    int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&, int) override {
+    [[nodiscard]] int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&,
+                                         int) override {
         return Refuse();
     }
-    int ShowSignFilesDialog(const SigningOptions&, TJobList&, const std::string&) override {
+    [[nodiscard]] int ShowSignFilesDialog(const SigningOptions&, TJobList&,
+                                          const std::string&) override {
         return Refuse();
     }
 
 private:
-    int Refuse() {
+    [[nodiscard]] int Refuse() {
         log_.PrintInfo(LogLine("Окна подписи не входят в эту сборку Korvalo - запрос не выполнен"));
         return kResultWindowClosed;
     }
@@ -55,7 +58,7 @@ public:
 // Stands in for the ID-card signer when this build has none: every job fails.
 class MissingIdCardSigner : public IIdCardBatchSigner {
 public:
-    int SignMultipleFile(TJobList& jobs) override {
+    [[nodiscard]] int SignMultipleFile(TJobList& jobs) override {
         for (TRecordSign& job : jobs)
             job.error = "Подпись ID-картой не входит в эту сборку Korvalo";
         return kResultClosed;

@@ -31,7 +31,7 @@ class IMainWindowHost {
 public:
     virtual ~IMainWindowHost() = default;
     // Creates the tray icon unless it exists; true when it exists afterwards.
-    virtual bool CreateTrayIcon() = 0;
+    [[nodiscard]] virtual bool CreateTrayIcon() = 0;
     // Sets the balloon text and shows the balloon (nothing without icon).
     virtual void ShowBalloon(const std::string& text) = 0;
     virtual void SetCaption(const std::string& caption) = 0;

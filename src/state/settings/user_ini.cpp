@@ -24,7 +24,8 @@ std::string ErrnoText(const std::string& what, int error) {
 
 // Reads the administrator's file into bytes. False with error set when it cannot; false with
 // error empty when there is no such file.
-bool ReadAdministratorIni(const std::string& path, std::string& bytes, std::string& error) {
+[[nodiscard]] bool ReadAdministratorIni(const std::string& path, std::string& bytes,
+                                        std::string& error) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.ok()) {
         if (errno != ENOENT)

@@ -56,7 +56,8 @@ public:
     // order, selects the last one whose serial text equals preselect ignoring letter case
     // (the first when none does) and shows its details. False when the store cannot be
     // opened; nothing is listed then.
-    bool FillCertList(const std::filesystem::path& storeLocation, const std::string& preselect);
+    [[nodiscard]] bool FillCertList(const std::filesystem::path& storeLocation,
+                                    const std::string& preselect);
 
     // Shows the details of the first certificate of the store whose serial text equals the
     // selected item's; leaves the view as it is when nothing is selected or nothing matches.

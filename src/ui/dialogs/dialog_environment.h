@@ -25,6 +25,6 @@ struct DialogEnvironment : SigningEnvironment {
 
 // The open-file dialog of the file dialog: owned by owner, titled "Выбор файла для подписи",
 // no filter, no initial folder, existing files only. The chosen path, or nothing on cancel.
-std::optional<QString> ChooseFileToSign(QWidget* owner);
+[[nodiscard]] std::optional<QString> ChooseFileToSign(QWidget* owner);
 
 }  // namespace korvalo

@@ -45,7 +45,7 @@ public:
     // Gets the dialog ready: the certificate panel is removed for an ID-card request,
     // otherwise the list is filled with the request's certificateNum preselected. False when
     // the store cannot be opened.
-    bool Prepare();
+    [[nodiscard]] bool Prepare();
 
     // The chosen path (EdFile).
     std::string FileName() const;
@@ -92,7 +92,8 @@ private:
 // it closes) and returns its result: 1 signed (fileName then holds the chosen file's path and
 // signature the signature text), 8 "Закрыть", Escape or no certificate store (no window
 // shown), 2 the close box. mode is the file-choice mode; the dispatcher always passes 2.
-int ShowSignFileDialog(const DialogEnvironment& environment, const SigningOptions& options,
-                       std::string& fileName, std::string& signature, int mode);
+[[nodiscard]] int ShowSignFileDialog(const DialogEnvironment& environment,
+                                     const SigningOptions& options, std::string& fileName,
+                                     std::string& signature, int mode);
 
 }  // namespace korvalo

@@ -29,7 +29,7 @@ public:
     ~TFSignFiles() override;
 
     // Fills the list with preselect preselected. False when the store cannot be opened.
-    bool Prepare(const std::string& preselect);
+    [[nodiscard]] bool Prepare(const std::string& preselect);
 
     QWidget* Panel1() const { return panel1_; }
     QWidget* PanelCerts() const { return panelCerts_; }
@@ -62,7 +62,8 @@ private:
 // waiting until it closes) and returns its result: 1 every job signed, 8 "Закрыть", Escape or
 // no certificate store (no window shown), 2 the close box. The engine writes each job's sign
 // or error; no signature text is handed back.
-int ShowSignFilesDialog(const DialogEnvironment& environment, const SigningOptions& options,
-                        TJobList& jobs, const std::string& preselect);
+[[nodiscard]] int ShowSignFilesDialog(const DialogEnvironment& environment,
+                                      const SigningOptions& options, TJobList& jobs,
+                                      const std::string& preselect);
 
 }  // namespace korvalo

@@ -31,7 +31,7 @@ public:
     // (otherwise the caption becomes "Подпись" and the message panel is removed); for an
     // ID-card request the certificate panel is removed, otherwise the list is filled with the
     // request's certificateNum preselected. False when the store cannot be opened.
-    bool Prepare(const std::string& fileName, bool showMessage);
+    [[nodiscard]] bool Prepare(const std::string& fileName, bool showMessage);
 
     // True once the message is shown (or failed to load, or is not shown). Sign waits for it,
     // so that nothing is signed before it could be seen.
@@ -79,7 +79,8 @@ private:
 // (from any thread, waiting until it closes) and returns its result: 1 signed (signature then
 // holds the signature text), 8 "Закрыть", Escape or no certificate store (no window shown),
 // 2 the close box. signature is left as it was unless the result is 1.
-int ShowSignMsgDialog(const DialogEnvironment& environment, const SigningOptions& options,
-                      const std::string& fileName, std::string& signature, bool showMessage);
+[[nodiscard]] int ShowSignMsgDialog(const DialogEnvironment& environment,
+                                    const SigningOptions& options, const std::string& fileName,
+                                    std::string& signature, bool showMessage);
 
 }  // namespace korvalo

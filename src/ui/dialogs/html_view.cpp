@@ -20,7 +20,7 @@ namespace korvalo {
 namespace {
 
 // The content of a "data:" URL ("data:[<type>][;base64],<data>"); false when it is not one.
-bool DecodeDataUrl(const QUrl& url, QByteArray& payload) {
+[[nodiscard]] bool DecodeDataUrl(const QUrl& url, QByteArray& payload) {
     if (url.scheme().compare(QLatin1String("data"), Qt::CaseInsensitive) != 0)
         return false;
     const QByteArray whole = url.path(QUrl::FullyEncoded).toLatin1();

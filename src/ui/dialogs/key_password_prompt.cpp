@@ -56,7 +56,9 @@ std::optional<std::string> QtKeyPasswordPrompt::AskKeyPassword(const std::string
         UiThread::Call([&]() -> std::optional<std::string> {
             TFKeyPassword dialog(QString::fromStdString(what), retry,
                                  QApplication::activeModalWidget());
-            QTimer::singleShot(0, &dialog, [&dialog] { ForceForegroundWindow(&dialog); });
+            // Best effort: a window manager may keep another window in front; the window works all
+            // the same.
+            QTimer::singleShot(0, &dialog, [&dialog] { (void)ForceForegroundWindow(&dialog); });
             if (dialog.exec() != QDialog::Accepted)
                 return std::nullopt;
             return dialog.EdPassword()->text().toStdString();

@@ -41,7 +41,8 @@ private:
 // application is ending.
 class QtKeyPasswordPrompt : public IKeyPasswordPrompt {
 public:
-    std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) override;
+    [[nodiscard]] std::optional<std::string> AskKeyPassword(const std::string& what,
+                                                            bool retry) override;
 };
 
 }  // namespace korvalo

@@ -86,7 +86,10 @@ void TFLogin::reject() {
 bool QtLoginPrompt::ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) {
     return UiThread::Call([&] {
                TFLogin dialog;
-               QTimer::singleShot(0, &dialog, [&dialog] { ForceForegroundWindow(&dialog); });
+               // Best effort: a window manager may keep another window in front; the window works
+               // all
+               // the same.
+               QTimer::singleShot(0, &dialog, [&dialog] { (void)ForceForegroundWindow(&dialog); });
                if (dialog.exec() != 1)
                    return false;
                userName = ThroughCp1251(dialog.EdUserName()->text().toStdString());

@@ -43,7 +43,8 @@ private:
 // nothing.
 class QtLoginPrompt : public ICredentialsPrompt {
 public:
-    bool ShowLoginDialog(std::string& userName, std::string& userPwd, bool& savePwd) override;
+    [[nodiscard]] bool ShowLoginDialog(std::string& userName, std::string& userPwd,
+                                       bool& savePwd) override;
 };
 
 }  // namespace korvalo

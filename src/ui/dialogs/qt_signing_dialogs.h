@@ -18,12 +18,12 @@ class QtSigningDialogs : public ISigningDialogs {
 public:
     explicit QtSigningDialogs(DialogEnvironment environment);
 
-    int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
-                          std::string& signature, bool showMessage) override;
-    int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                           std::string& signature, int mode) override;
-    int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
-                            const std::string& preselect) override;
+    [[nodiscard]] int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
+                                        std::string& signature, bool showMessage) override;
+    [[nodiscard]] int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
+                                         std::string& signature, int mode) override;
+    [[nodiscard]] int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
+                                          const std::string& preselect) override;
 
     const DialogEnvironment& Environment() const { return environment_; }
 

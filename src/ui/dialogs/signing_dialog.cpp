@@ -24,7 +24,9 @@ QFont DialogFont() {
 }
 
 int ExecSigningDialog(SigningDialog& dialog) {
-    QTimer::singleShot(0, &dialog, [&dialog] { ForceForegroundWindow(&dialog); });
+    // Best effort: a window manager may keep another window in front; the window works all
+    // the same.
+    QTimer::singleShot(0, &dialog, [&dialog] { (void)ForceForegroundWindow(&dialog); });
     const int result = dialog.exec();
     dialog.WaitForEngine();
     if (result == kResultSigned || result == kResultWindowClosed)

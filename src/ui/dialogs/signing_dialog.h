@@ -93,7 +93,7 @@ protected:
     // Fills certs from the store with preselect chosen (CertPanel::FillCertList). When the
     // list stays empty the log says which folder certificates go into; when the store cannot
     // be opened the log names it. False when the store cannot be opened.
-    bool FillCertificates(CertPanel& certs, const std::string& preselect);
+    [[nodiscard]] bool FillCertificates(CertPanel& certs, const std::string& preselect);
 
     const DialogEnvironment& Environment() const { return environment_; }
     const SigningOptions& Options() const { return options_; }
@@ -121,6 +121,6 @@ QFont DialogFont();
 // Shows dialog modally, brought to the front, and returns its result (1, 2 or 8; 8 also when
 // the modal run was ended from outside, for example when the application quits). Returns only
 // when no engine works any more.
-int ExecSigningDialog(SigningDialog& dialog);
+[[nodiscard]] int ExecSigningDialog(SigningDialog& dialog);
 
 }  // namespace korvalo

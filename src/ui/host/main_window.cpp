@@ -163,7 +163,7 @@ void MainWindow::TimerTrayTimer() {
     if (trayIcon_)
         timerTray_.stop();
     else
-        CreateTrayIcon();
+        (void)CreateTrayIcon();  // reports a failure itself; the next tick tries again
 }
 
 void MainWindow::TrayIcon1Click() {

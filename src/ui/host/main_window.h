@@ -48,7 +48,7 @@ public:
 
     // Creates the tray icon once; true when it exists afterwards. Without a notification area
     // the icon stays absent and the timer tries again.
-    bool CreateTrayIcon();
+    [[nodiscard]] bool CreateTrayIcon();
     bool TrayIconExists() const { return trayIcon_ != nullptr; }
     QSystemTrayIcon* TrayIcon() const { return trayIcon_.get(); }
     // Hides the icon (it leaves the notification area) and frees it.

@@ -30,12 +30,13 @@ void QtLogSink::AttachView(QPlainTextEdit* memo) {
     }
 }
 
+// Once the hand-over is shut down the application is ending: the line is dropped.
 void QtLogSink::PrintInfo(const std::string& text) {
-    UiThread::Run([&] { AppendOnUi(text); });
+    (void)UiThread::Run([&] { AppendOnUi(text); });
 }
 
 void QtLogSink::ClearInfo() {
-    UiThread::Run([&] { ClearOnUi(); });
+    (void)UiThread::Run([&] { ClearOnUi(); });
 }
 
 void QtLogSink::AppendOnUi(const std::string& text) {

@@ -9,21 +9,24 @@
 
 namespace korvalo {
 
+// Once the hand-over is shut down the application is ending: nothing is shown.
 void QtNotifier::ShowBalloon(const std::string& text) {
-    UiThread::Run([&] {
+    (void)UiThread::Run([&] {
         if (window_)
             window_->ShowBalloon(QString::fromStdString(text));
     });
 }
 
 void QtNotifier::ShowMessageBox(const std::string& text, const std::string& caption, Icon icon) {
-    UiThread::Run([&] {
+    (void)UiThread::Run([&] {
         QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information,
                         QString::fromStdString(caption), QString::fromStdString(text),
                         QMessageBox::Ok);
         box.setObjectName(QStringLiteral("MessageBox"));
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        QTimer::singleShot(0, &box, [&box] { ForceForegroundWindow(&box); });
+        // Best effort: a window manager may keep another window in front; the window works all
+        // the same.
+        QTimer::singleShot(0, &box, [&box] { (void)ForceForegroundWindow(&box); });
         box.exec();
     });
 }

@@ -162,6 +162,7 @@ private:
 // Runs the connection window modally (UI thread) with the values of args: see
 // IPathLoaderWindows::ShowConnectionDialog. The application's hint-hide pause is 999999 ms
 // while the window exists.
-bool ShowConnectionDialog(const PathLoaderEnvironment& environment, ConnectionDialogArgs& args);
+[[nodiscard]] bool ShowConnectionDialog(const PathLoaderEnvironment& environment,
+                                        ConnectionDialogArgs& args);
 
 }  // namespace korvalo

@@ -44,7 +44,7 @@ private:
 
 // Runs the choice window modally (UI thread): the 0-based index of the entry clicked, or -1
 // when the window was closed without a choice. menu holds one entry a line.
-int ShowMenuDialog(const PathLoaderEnvironment& environment, const std::string& caption,
-                   const std::string& menu);
+[[nodiscard]] int ShowMenuDialog(const PathLoaderEnvironment& environment,
+                                 const std::string& caption, const std::string& menu);
 
 }  // namespace korvalo

@@ -11,8 +11,8 @@ public:
     explicit QtPathLoaderWindows(PathLoaderEnvironment environment = {})
         : environment_(std::move(environment)) {}
 
-    bool ShowConnectionDialog(ConnectionDialogArgs& args) override;
-    int ShowMenuDialog(const std::string& caption, const std::string& menu) override;
+    [[nodiscard]] bool ShowConnectionDialog(ConnectionDialogArgs& args) override;
+    [[nodiscard]] int ShowMenuDialog(const std::string& caption, const std::string& menu) override;
 
 private:
     PathLoaderEnvironment environment_;

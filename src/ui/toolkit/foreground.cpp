@@ -11,7 +11,7 @@ namespace korvalo {
 
 namespace {
 
-bool BringToFront(QWidget* window) {
+[[nodiscard]] bool BringToFront(QWidget* window) {
     if (window->isMinimized())
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     if (window->isVisible() && window->isActiveWindow())

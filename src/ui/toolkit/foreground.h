@@ -9,6 +9,6 @@ namespace korvalo {
 // activates it. Returns true when it is the active window afterwards; the window system may
 // grant the activation later, then the result is false although the window comes up.
 // May be called from any thread; the work is handed over to the UI thread.
-bool ForceForegroundWindow(QWidget* window);
+[[nodiscard]] bool ForceForegroundWindow(QWidget* window);
 
 }  // namespace korvalo

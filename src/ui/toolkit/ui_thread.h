@@ -28,11 +28,11 @@ public:
     // they were handed over. An exception thrown by task is rethrown here.
     // Returns false when the task was not run because the hand-over has been shut down (the
     // application is ending); the caller then goes on without it.
-    static bool Run(const std::function<void()>& task);
+    [[nodiscard]] static bool Run(const std::function<void()>& task);
 
     // Like Run for a task with a result: the result, or nothing when the task was not run.
     template <typename F>
-    static auto Call(F&& task) -> std::optional<std::invoke_result_t<F&>> {
+    [[nodiscard]] static auto Call(F&& task) -> std::optional<std::invoke_result_t<F&>> {
         std::optional<std::invoke_result_t<F&>> result;
         if (!Run([&] { result.emplace(task()); }))
             return std::nullopt;

@@ -23,11 +23,12 @@ namespace {
 // A log whose lines go through the UI-thread hand-over, as the activity log's do.
 class UiThreadLog : public ILogSink {
 public:
+    // As in the activity log, a line after the hand-over was shut down is dropped.
     void PrintInfo(const std::string& text) override {
-        UiThread::Run([&] { lines.push_back(text); });
+        (void)UiThread::Run([&] { lines.push_back(text); });
     }
     void ClearInfo() override {
-        UiThread::Run([&] { lines.clear(); });
+        (void)UiThread::Run([&] { lines.clear(); });
     }
     std::size_t LogLength() const override { return lines.size(); }
     std::vector<std::string> lines;  // UI thread

@@ -31,10 +31,10 @@ private slots:
         bool rethrown = false;
         std::atomic<bool> finished{false};
         std::thread worker([&] {
-            UiThread::Run([&] { onUi = UiThread::IsUiThread(); });
+            (void)UiThread::Run([&] { onUi = UiThread::IsUiThread(); });  // checked below
             value = UiThread::Call([] { return 42; });
             try {
-                UiThread::Run([] { throw std::runtime_error("boom"); });
+                (void)UiThread::Run([] { throw std::runtime_error("boom"); });  // throws
             } catch (const std::runtime_error& e) {
                 rethrown = std::string(e.what()) == "boom";
             }
@@ -93,7 +93,7 @@ private slots:
                 for (std::thread& thread : threads)
                     thread.join();
                 // The modal window is still open: close it through the hand-over as well.
-                UiThread::Run([&] { modal.done(1); });
+                (void)UiThread::Run([&] { modal.done(1); });  // exec() below tells
             });
         });
         QCOMPARE(modal.exec(), 1);
