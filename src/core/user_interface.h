@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/record_sign.h"
 
@@ -26,6 +27,7 @@ struct SigningOptions {
     bool debug = false;
     bool avCrypt = false;
     std::string hashAlgOID;
+    std::vector<std::string> pkcs11Modules;  // further PKCS#11 modules of tokens
 };
 
 // The three signing dialogs. Each returns a DialogResult value.
@@ -66,7 +68,8 @@ public:
                                                bool& savePwd) = 0;
 };
 
-// Asks for the password of a private key (a protected PKCS#12 file of the certificate store).
+// Asks for the password of a private key (a protected key file of the certificate store) or for
+// the PIN of a token or smart card that holds one.
 class IKeyPasswordPrompt {
 public:
     virtual ~IKeyPasswordPrompt() = default;
@@ -74,6 +77,14 @@ public:
     // Returns the password, or nothing when the user cancels.
     [[nodiscard]] virtual std::optional<std::string> AskKeyPassword(const std::string& what,
                                                                     bool retry) = 0;
+    // The PIN of the token labelled tokenLabel: to log in to it, or (perSignature) for one
+    // signature with a key that asks for its PIN at every signature. retry is true after a
+    // wrong PIN. Returns the PIN, or nothing when the user cancels. Unless a prompt shows a
+    // window of its own, the question goes to AskKeyPassword with the token named in what.
+    [[nodiscard]] virtual std::optional<std::string> AskTokenPin(const std::string& tokenLabel,
+                                                                 bool retry, bool perSignature) {
+        return AskKeyPassword("токена «" + tokenLabel + "»", retry);
+    }
 };
 
 }  // namespace korvalo

@@ -21,23 +21,44 @@ namespace korvalo::testing {
 
 // ---- password prompt ------------------------------------------------------------------------
 
-// A key password prompt that answers from a script (nothing = cancel; an exhausted script
-// cancels) and records every question as (what, retry).
+// A key password and token PIN prompt that answers both from one script (nothing = cancel; an
+// exhausted script cancels) and records every question: passwords as (what, retry), PINs as
+// PinQuestion.
 class ScriptedPasswordPrompt : public IKeyPasswordPrompt {
 public:
+    struct PinQuestion {
+        std::string token;
+        bool retry = false;
+        bool perSignature = false;
+        bool operator==(const PinQuestion&) const = default;
+    };
+
     explicit ScriptedPasswordPrompt(std::deque<std::optional<std::string>> answers = {})
         : answers_(std::move(answers)) {}
     std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) override {
         asked.emplace_back(what, retry);
+        return Next();
+    }
+    std::optional<std::string> AskTokenPin(const std::string& tokenLabel, bool retry,
+                                           bool perSignature) override {
+        pinAsked.push_back({tokenLabel, retry, perSignature});
+        return Next();
+    }
+    // Adds answers at the end of the script.
+    void Answer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
+
+    std::vector<std::pair<std::string, bool>> asked;
+    std::vector<PinQuestion> pinAsked;
+
+private:
+    std::optional<std::string> Next() {
         if (answers_.empty())
             return std::nullopt;
         std::optional<std::string> answer = answers_.front();
         answers_.pop_front();
         return answer;
     }
-    std::vector<std::pair<std::string, bool>> asked;
 
-private:
     std::deque<std::optional<std::string>> answers_;
 };
 

@@ -59,6 +59,11 @@ fs::path DefaultCertStoreLocation() {
 
 // ---- StoreCertificate --------------------------------------------------------------------
 
+StoreCertificate::StoreCertificate(X509Ptr cert, std::shared_ptr<const IKeySource> keySource)
+    : StoreCertificate(std::move(cert), fs::path(), false) {
+    keySource_ = std::move(keySource);
+}
+
 StoreCertificate::StoreCertificate(X509Ptr cert, fs::path file, bool pkcs12)
     : cert_(std::move(cert)), file_(std::move(file)), pkcs12_(pkcs12) {
     unsigned char* der = nullptr;
@@ -112,6 +117,8 @@ std::string StoreCertificate::SignatureAlgorithmOid() const {
 }
 
 KeyResult StoreCertificate::LoadPrivateKey(IKeyPasswordPrompt* prompt) const {
+    if (keySource_)
+        return KeyError(kNteNotSupported);
     // Without the engine a GOST key cannot be read, which the reading reports.
     (void)EnsureGostEngine();
     std::string content;
@@ -124,6 +131,23 @@ KeyResult StoreCertificate::LoadPrivateKey(IKeyPasswordPrompt* prompt) const {
     if (result.key && !KeyMatches(cert_.get(), result.key.get()))
         return KeyError(kCryptENoKeyProperty);
     return result;
+}
+
+KeyStatus StoreCertificate::KeySupported() const {
+    return keySource_ ? keySource_->Supported(*this) : KeyStatus{};
+}
+
+OpenedKey StoreCertificate::OpenKey(IKeyPasswordPrompt* prompt) const {
+    if (keySource_)
+        return keySource_->Open(*this, prompt);
+    KeyResult loaded = LoadPrivateKey(prompt);
+    OpenedKey opened;
+    if (!loaded.key) {
+        opened.status = KeyStatus{loaded.error, std::move(loaded.message)};
+        return opened;
+    }
+    opened.key = std::make_unique<FileSigningKey>(cert_.get(), std::move(loaded.key));
+    return opened;
 }
 
 // ---- CertStore ---------------------------------------------------------------------------
@@ -145,7 +169,7 @@ bool EnsureCertStoreFolder(const fs::path& folder) {
     return fs::is_directory(folder, ec);
 }
 
-std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder) {
+std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder, const StoreTokens& tokens) {
     // Without the engine a GOST certificate is listed with the problem of its unknown key.
     (void)EnsureGostEngine();
     if (!EnsureCertStoreFolder(folder))
@@ -177,6 +201,8 @@ std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder) {
     for (const fs::path& file : files)
         store->ReadFile(file);
     ERR_clear_error();
+    if (tokens.source != nullptr)
+        tokens.source->AppendCertificates(tokens.modules, store->certificates_, store->problems_);
     return store;
 }
 

@@ -30,6 +30,10 @@
 // - A file that cannot be read or parsed, and a certificate without a serial number, are
 //   left out of the listing and reported in Problems(); they never stop the listing.
 //
+// Certificates whose keys live on tokens and smart cards join the store after the folder's
+// (ITokenCertificates below: every token of the PKCS#11 modules the desktop has registered,
+// and those the settings name); their keys are opened through the token.
+//
 // Serial numbers are kept least significant byte first, as the platform's store keeps them:
 // the bytes of the DER INTEGER's content (a leading 00 of a positive number included),
 // reversed.
@@ -49,6 +53,7 @@
 #include "platform/crypto/crypt_errors.h"
 #include "platform/crypto/key_prompts.h"
 #include "platform/crypto/openssl_handles.h"
+#include "platform/crypto/signing_key.h"
 
 namespace korvalo {
 
@@ -79,6 +84,8 @@ class StoreCertificate {
 public:
     // cert read from the store file file (a PKCS#12 file when pkcs12, else PEM).
     StoreCertificate(X509Ptr cert, std::filesystem::path file, bool pkcs12);
+    // cert whose key lives outside the folder, in keySource (a token).
+    StoreCertificate(X509Ptr cert, std::shared_ptr<const IKeySource> keySource);
 
     X509* Handle() const noexcept { return cert_.get(); }
     const std::string& Der() const noexcept { return der_; }
@@ -104,16 +111,27 @@ public:
     std::string SignatureAlgorithmOid() const;
 
     // The store file (".pem", ".p12", ".pfx") that holds the certificate's key; the
-    // certificate itself comes from it or from its companion certificate file.
+    // certificate itself comes from it or from its companion certificate file. Empty for a
+    // certificate whose key lives outside the folder.
     const std::filesystem::path& SourceFile() const noexcept { return file_; }
+    // Where the key lives when it is not in a store file (a token); nullptr for the folder's.
+    const IKeySource* KeySource() const noexcept { return keySource_.get(); }
 
     // Reads the private key from the key file. A protected key asks prompt for its password
     // (what = the key file's name): a wrong password asks again with retry = true, a
     // cancelled prompt gives kErrorCancelled. Without a prompt a protected key gives
     // kNteSilentContext. A key that does not belong to this certificate gives
     // kCryptENoKeyProperty; a missing or unreadable file kNteBadKeyset; a damaged key
-    // kNteBadKey.
+    // kNteBadKey. A certificate whose key lives outside the folder gives kNteNotSupported.
     KeyResult LoadPrivateKey(IKeyPasswordPrompt* prompt) const;
+
+    // Ok when the certificate's key can sign in this build at all (a token key of a kind the
+    // token layer cannot use cannot); checked before a signature is begun.
+    [[nodiscard]] KeyStatus KeySupported() const;
+    // Opens the certificate's key for the signatures of one signing call: the key file's key
+    // (LoadPrivateKey), or the token's key with the token logged in (its PIN asked through
+    // prompt). The certificate must outlive the key.
+    OpenedKey OpenKey(IKeyPasswordPrompt* prompt) const;
 
 private:
     X509Ptr cert_;
@@ -123,6 +141,7 @@ private:
     std::chrono::system_clock::time_point notAfter_;
     std::filesystem::path file_;
     bool pkcs12_ = false;
+    std::shared_ptr<const IKeySource> keySource_;
 };
 
 // A store file that was left out of the listing, and why (Russian text).
@@ -131,13 +150,34 @@ struct StoreProblem {
     std::string reason;
 };
 
+// The certificates of tokens and smart cards, which the store lists after its folder's.
+class ITokenCertificates {
+public:
+    virtual ~ITokenCertificates() = default;
+    // Appends the certificates of every token present now, in a stable order, without asking
+    // for a PIN; modules are further PKCS#11 modules to look at besides the registered ones.
+    // What cannot be read goes to problems (file: the module).
+    virtual void AppendCertificates(const std::vector<std::string>& modules,
+                                    std::vector<StoreCertificate>& certificates,
+                                    std::vector<StoreProblem>& problems) = 0;
+};
+
+// The tokens a store lists after its folder: where their certificates come from, and the
+// modules that the setting pkcs11Modules names.
+struct StoreTokens {
+    ITokenCertificates* source = nullptr;  // nullptr: the folder only
+    std::vector<std::string> modules;
+};
+
 // The opened store: its certificates read once, in store order.
 class CertStore {
 public:
-    // Reads the folder, creating it first when it does not exist (EnsureCertStoreFolder).
-    // Returns nothing when it cannot be created, is not a folder or cannot be read (the store
-    // cannot be opened); an empty or new folder is an empty store.
-    [[nodiscard]] static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder);
+    // Reads the folder, creating it first when it does not exist (EnsureCertStoreFolder), then
+    // the tokens' certificates. Returns nothing when the folder cannot be created, is not a
+    // folder or cannot be read (the store cannot be opened); an empty or new folder is an
+    // empty store.
+    [[nodiscard]] static std::unique_ptr<CertStore> Open(const std::filesystem::path& folder,
+                                                         const StoreTokens& tokens = {});
     [[nodiscard]] static std::unique_ptr<CertStore> OpenDefault() {
         return Open(DefaultCertStoreLocation());
     }

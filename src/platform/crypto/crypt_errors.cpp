@@ -35,8 +35,18 @@ std::string CryptErrorText(std::uint32_t code) {
         case kNteSilentContext:
             return "Поставщик не смог выполнить действие, поскольку контекст был получен как "
                    "автоматический.";
+        case kNteNotSupported:
+            return "Запрошенная операция не поддерживается.";
         case kCryptENoKeyProperty:
             return "Не удается найти сертификат и закрытый ключ для расшифровки.";
+        case kScardWRemovedCard:
+            return "Смарт-карта или токен извлечены из считывателя. Вставьте их и повторите "
+                   "подпись.";
+        case kScardWWrongChv:
+            return "Введён неверный PIN-код.";
+        case kScardWChvBlocked:
+            return "PIN-код заблокирован: исчерпано число попыток его ввода. Разблокируйте его "
+                   "средствами токена или смарт-карты.";
         default:
             return "Неизвестная ошибка " + std::to_string(code);
     }

@@ -19,7 +19,12 @@ inline constexpr std::uint32_t kNteNoMemory = 0x8009000E;          // NTE_NO_MEM
 inline constexpr std::uint32_t kNteBadKeyset = 0x80090016;         // NTE_BAD_KEYSET
 inline constexpr std::uint32_t kNteFail = 0x80090020;              // NTE_FAIL
 inline constexpr std::uint32_t kNteSilentContext = 0x80090022;     // NTE_SILENT_CONTEXT
+inline constexpr std::uint32_t kNteNotSupported = 0x80090029;      // NTE_NOT_SUPPORTED
 inline constexpr std::uint32_t kCryptENoKeyProperty = 0x8009200B;  // CRYPT_E_NO_KEY_PROPERTY
+// Tokens and smart cards.
+inline constexpr std::uint32_t kScardWRemovedCard = 0x80100069;  // SCARD_W_REMOVED_CARD
+inline constexpr std::uint32_t kScardWWrongChv = 0x8010006B;     // SCARD_W_WRONG_CHV
+inline constexpr std::uint32_t kScardWChvBlocked = 0x8010006C;   // SCARD_W_CHV_BLOCKED
 
 // The system's Russian message text for a code of the list above; other codes give
 // "Неизвестная ошибка " + the code in unsigned decimal.

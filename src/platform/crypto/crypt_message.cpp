@@ -111,11 +111,13 @@ std::uint32_t DetachedCmsSigner::CheckDigest() const {
 std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der, CmsSignStage& stage,
                                       std::chrono::system_clock::time_point signingTime) const {
     stage = CmsSignStage::Signing;
+    lastErrors_.clear();
     if (data.size() > static_cast<std::size_t>(INT_MAX))
         return kErrorFileTooLarge;
     auto failed = [this]() {
         const unsigned long err = ERR_peek_last_error();
-        ERR_clear_error();
+        for (unsigned long e = ERR_get_error(); e != 0; e = ERR_get_error())
+            lastErrors_.push_back(e);
         if (ERR_GET_REASON(err) == ERR_R_MALLOC_FAILURE)
             return kNteNoMemory;
         return CheckDigest() != 0 ? kNteBadAlgId : kNteFail;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -46,10 +47,16 @@ public:
         std::string_view data, std::string& der, CmsSignStage& stage,
         std::chrono::system_clock::time_point signingTime = std::chrono::system_clock::now()) const;
 
+    // The OpenSSL error codes (oldest first) that the last failed Sign found in the thread's
+    // error queue, which it empties: what a key that signs elsewhere (a token) said. Empty
+    // after a Sign that worked.
+    const std::vector<unsigned long>& LastErrors() const noexcept { return lastErrors_; }
+
 private:
     X509* cert_;
     EVP_PKEY* key_;
     const EVP_MD* md_;
+    mutable std::vector<unsigned long> lastErrors_;
 };
 
 }  // namespace korvalo

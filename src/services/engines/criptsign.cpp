@@ -119,12 +119,6 @@ std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string
     return {};
 }
 
-// The private key and digest of one Sign call, kept across the jobs of a batch.
-struct TSign::SigningKey {
-    EvpPkeyPtr key;
-    const EVP_MD* checkedMd = nullptr;  // the digest the key has accepted
-};
-
 TSign::TSign(const TSignContext& context, std::string FN, std::string SerialNum)
     : FFName(std::move(FN)), FSerialNum(std::move(SerialNum)), FContext(context) {}
 
@@ -145,9 +139,11 @@ void TSign::Fail(const std::string& text) {
 
 bool TSign::Sign() {
     FKey.reset();
+    FKeyCheckedMd = nullptr;
     std::unique_ptr<CertStore> store;
     try {
-        store = CertStore::Open(FContext.storeLocation);
+        store = CertStore::Open(FContext.storeLocation,
+                                StoreTokens{FContext.tokens, FContext.options.pkcs11Modules});
     } catch (const std::exception&) {
         store.reset();
     }
@@ -171,6 +167,7 @@ bool TSign::Sign() {
         result = false;
     }
     FKey.reset();
+    FKeyCheckedMd = nullptr;
     return result;
 }
 
@@ -262,36 +259,36 @@ bool TSign::SignStreamCms(const StoreCertificate& cert, const std::string& count
         Fail(kTextNoCountry);
         return false;
     }
-    // What the platform's signing call does before it makes the signature: find the hash
-    // algorithm, open the key (asking for its password), and check that they go together.
-    // A cancelled password prompt ends quietly.
-    const auto refuse = [this](std::uint32_t code) {
-        if (code != kErrorCancelled)
-            Fail(CryptErrorText(code));
+    // What the platform's signing call does before it makes the signature: see that the key
+    // can sign here at all, find the hash algorithm, open the key (asking for its password or
+    // its token's PIN), and check that they go together. A cancelled prompt ends quietly.
+    const auto refuse = [this](const KeyStatus& status) {
+        if (status.error != kErrorCancelled)
+            Fail(status.message);
         return false;
     };
+    if (KeyStatus supported = cert.KeySupported(); !supported.Ok())
+        return refuse(supported);
     const EVP_MD* md = FindDigestByOid(hashOid);
     if (md == nullptr)
-        return refuse(kNteBadAlgId);
+        return refuse(KeyStatus::Of(kNteBadAlgId));
     if (!FKey) {
-        KeyResult loaded = cert.LoadPrivateKey(FContext.passwordPrompt);
-        if (!loaded.key)
-            return refuse(loaded.error);
-        FKey = std::make_unique<SigningKey>();
-        FKey->key = std::move(loaded.key);
+        OpenedKey opened = cert.OpenKey(FContext.passwordPrompt);
+        if (!opened.key)
+            return refuse(opened.status);
+        FKey = std::move(opened.key);
     }
-    const DetachedCmsSigner signer(cert.Handle(), FKey->key.get(), md);
-    if (FKey->checkedMd != md) {
-        if (const std::uint32_t code = signer.CheckDigest(); code != 0)
-            return refuse(code);
-        FKey->checkedMd = md;
+    if (FKeyCheckedMd != md) {
+        if (KeyStatus accepted = FKey->CheckDigest(md); !accepted.Ok())
+            return refuse(accepted);
+        FKeyCheckedMd = md;
     }
     std::string der;
     CmsSignStage stage = CmsSignStage::Signing;
-    if (const std::uint32_t code = signer.Sign(data, der, stage); code != 0) {
+    if (KeyStatus signedStatus = FKey->SignDetached(data, md, der, stage); !signedStatus.Ok()) {
         if (stage == CmsSignStage::Signing)
-            return refuse(code);
-        Fail("Ошибка при подписи: " + std::to_string(code));
+            return refuse(signedStatus);
+        Fail("Ошибка при подписи: " + std::to_string(signedStatus.error));
         return false;
     }
     Log(TimeStamp() + " подпись выработана");

@@ -39,8 +39,9 @@ struct TSignContext {
     ILogSink& log;           // activity log (PrintInfo)
     SigningOptions options;  // debug, avCrypt and hashAlgOID are read
     std::filesystem::path storeLocation = DefaultCertStoreLocation();  // the "MY" store
-    IKeyPasswordPrompt* passwordPrompt = nullptr;  // asks for protected keys' passwords
+    IKeyPasswordPrompt* passwordPrompt = nullptr;  // asks for key passwords and token PINs
     IAvestSigner* avest = nullptr;                 // used when options.avCrypt is on
+    ITokenCertificates* tokens = nullptr;          // the store's tokens (options.pkcs11Modules)
 };
 
 // The hash algorithm TSign signs with: hashAlgOID when it is not empty; otherwise by the
@@ -82,8 +83,6 @@ public:
     static constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 30;
 
 private:
-    struct SigningKey;
-
     [[nodiscard]] bool SignList(const StoreCertificate& cert);
     [[nodiscard]] bool SignFile(const StoreCertificate& cert);
     [[nodiscard]] bool SignStream(const StoreCertificate& cert, std::string_view data);
@@ -99,7 +98,10 @@ private:
     TJobList* FListSign = nullptr;
 
     TSignContext FContext;
-    std::unique_ptr<SigningKey> FKey;  // the key of one Sign call, loaded at first use
+    // The key of one Sign call, opened at first use and closed when the call ends (a token is
+    // logged in for all the jobs of a batch), and the digest it has accepted.
+    std::unique_ptr<ISigningKey> FKey;
+    const EVP_MD* FKeyCheckedMd = nullptr;
 };
 
 }  // namespace korvalo
