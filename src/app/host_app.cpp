@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <chrono>
 
+#include "platform/tokens/token_registry.h"
 #include "services/delivery/upload.h"
 #include "services/engines/avcryptmail.h"
 #include "services/engines/cryptidcard.h"
@@ -22,7 +23,7 @@ namespace korvalo {
 namespace {
 
 // Korvalo's own parts, for every factory of parts left empty.
-void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt,
+void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt, TokenRegistry& tokens,
                  std::function<QWidget*()> applicationWindow) {
     // The path loader's windows; their task-bar button follows the main window's visibility.
     if (!parts.pathLoaderWindows) {
@@ -37,11 +38,12 @@ void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt,
             return std::make_unique<TIdCardBatchSigner>(CardServiceOptions::FromEnvironment());
         };
     }
-    // The signing dialogs, with the password window for protected keys of the store.
+    // The signing dialogs over the store and its tokens, with the password and PIN window.
     if (!parts.dialogs) {
-        parts.dialogs = [](TFMain& main) {
+        parts.dialogs = [&tokens](TFMain& main) {
             SigningEnvironment environment(main.Log());
             environment.storeLocation = main.CertStoreLocation();
+            environment.tokens = &tokens;
             return std::make_unique<QtSigningDialogs>(environment);
         };
     }
@@ -93,10 +95,12 @@ private:
 HostApplication::HostApplication(HostOptions options)
     : log_(std::make_unique<QtLogSink>(options.echoLog)),
       notifier_(std::make_unique<QtNotifier>()),
-      loginPrompt_(std::make_unique<QtLoginPrompt>()) {
+      loginPrompt_(std::make_unique<QtLoginPrompt>()),
+      tokens_(std::make_unique<TokenRegistry>(*log_)) {
     UiThread::Reopen();
     if (options.ownParts)
-        AddOwnParts(options.parts, *loginPrompt_, [this]() -> QWidget* { return window_.get(); });
+        AddOwnParts(options.parts, *loginPrompt_, *tokens_,
+                    [this]() -> QWidget* { return window_.get(); });
     main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
                                      std::move(options.main));
     MainWindow::Actions actions;

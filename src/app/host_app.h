@@ -14,13 +14,15 @@ class MainWindow;
 class QtLogSink;
 class QtNotifier;
 class QtLoginPrompt;
+class TokenRegistry;
 
 // How the program is put together. The defaults are Korvalo as it runs on this machine; tests
 // replace what they need.
 struct HostOptions {
     // The parts that sign and deliver. When ownParts is on, every factory left empty is
-    // Korvalo's own: the signing dialogs with the key password window, the upload with the
-    // proxy login window, the ID-card signer through the card service.
+    // Korvalo's own: the signing dialogs over the store and its tokens, with the key password
+    // and PIN window, the upload with the proxy login window, the ID-card signer through the
+    // card service.
     TFMainParts parts;
     bool ownParts = true;
     TFMainOptions main;
@@ -59,6 +61,8 @@ private:
     std::unique_ptr<QtLogSink> log_;
     std::unique_ptr<QtNotifier> notifier_;
     std::unique_ptr<QtLoginPrompt> loginPrompt_;
+    // The PKCS#11 modules of tokens, loaded once for the life of the program.
+    std::unique_ptr<TokenRegistry> tokens_;
     std::unique_ptr<TFMain> main_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<WindowHost> windowHost_;

@@ -88,6 +88,7 @@ struct RequestDispatcher::Request {
         options.debug = settings.debug;
         options.avCrypt = settings.avCrypt;
         options.hashAlgOID = settings.hashAlgOID;
+        options.pkcs11Modules = settings.pkcs11Modules;
         return options;
     }
 };

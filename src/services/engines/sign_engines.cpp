@@ -37,11 +37,12 @@ private:
 }  // namespace
 
 EngineFactory::EngineFactory(ILogSink& log, const SigningOptions& options,
-                             std::filesystem::path storeLocation,
+                             std::filesystem::path storeLocation, ITokenCertificates* tokens,
                              IKeyPasswordPrompt* passwordPrompt, CardServiceOptions cardService)
     : log_(log),
       options_(options),
       storeLocation_(std::move(storeLocation)),
+      tokens_(tokens),
       passwordPrompt_(passwordPrompt),
       cardService_(std::move(cardService)),
       avest_(std::make_unique<AvestSigner>(log, options.debug)) {}
@@ -50,7 +51,8 @@ EngineFactory::~EngineFactory() = default;
 
 std::unique_ptr<ISignEngine> EngineFactory::MakeFileSigner(const std::string& fileName,
                                                            const std::string& serialText) {
-    const TSignContext context{log_, options_, storeLocation_, passwordPrompt_, avest_.get()};
+    const TSignContext context{log_,         options_, storeLocation_, passwordPrompt_,
+                               avest_.get(), tokens_};
     return std::make_unique<StoreEngine>(context, fileName, serialText);
 }
 
@@ -60,7 +62,8 @@ std::unique_ptr<ISignEngine> EngineFactory::MakeIdCardSigner(const std::string& 
 
 std::unique_ptr<ISignEngine> EngineFactory::MakeBatchSigner(TJobList& jobs,
                                                             const std::string& serialText) {
-    const TSignContext context{log_, options_, storeLocation_, passwordPrompt_, avest_.get()};
+    const TSignContext context{log_,         options_, storeLocation_, passwordPrompt_,
+                               avest_.get(), tokens_};
     return std::make_unique<StoreEngine>(context, jobs, serialText, std::string());
 }
 
@@ -68,7 +71,7 @@ std::unique_ptr<IEngineFactory> SigningEnvironment::MakeEngines(
     const SigningOptions& options) const {
     if (engines)
         return engines(options);
-    return std::make_unique<EngineFactory>(*log, options, storeLocation, passwordPrompt,
+    return std::make_unique<EngineFactory>(*log, options, storeLocation, tokens, passwordPrompt,
                                            cardService);
 }
 

@@ -43,12 +43,13 @@ public:
                                                          const std::string& serialText) = 0;
 };
 
-// The engines of this build: TSign over the store at storeLocation (through the Avest signer
-// when avCrypt is on) and TSignIdCard through the card service.
+// The engines of this build: TSign over the store at storeLocation and its tokens (through the
+// Avest signer when avCrypt is on) and TSignIdCard through the card service.
 class EngineFactory : public IEngineFactory {
 public:
     EngineFactory(ILogSink& log, const SigningOptions& options, std::filesystem::path storeLocation,
-                  IKeyPasswordPrompt* passwordPrompt, CardServiceOptions cardService);
+                  ITokenCertificates* tokens, IKeyPasswordPrompt* passwordPrompt,
+                  CardServiceOptions cardService);
     ~EngineFactory() override;
 
     std::unique_ptr<ISignEngine> MakeFileSigner(const std::string& fileName,
@@ -61,6 +62,7 @@ private:
     ILogSink& log_;
     SigningOptions options_;
     std::filesystem::path storeLocation_;
+    ITokenCertificates* tokens_;
     IKeyPasswordPrompt* passwordPrompt_;
     CardServiceOptions cardService_;
     std::unique_ptr<AvestSigner> avest_;  // the Avest signer of this run's TSign objects
@@ -73,7 +75,9 @@ struct SigningEnvironment {
     ILogSink* log;  // the activity log (PrintInfo); never null
     // The personal store ("MY").
     std::filesystem::path storeLocation = DefaultCertStoreLocation();
-    // Asks for the password of a protected key (the store engine's prompt).
+    // The tokens and smart cards listed after the folder; nullptr: none.
+    ITokenCertificates* tokens = nullptr;
+    // Asks for the password of a protected key or a token's PIN (the store engine's prompt).
     IKeyPasswordPrompt* passwordPrompt = nullptr;
     // Where the card service listens.
     CardServiceOptions cardService = CardServiceOptions::FromEnvironment();

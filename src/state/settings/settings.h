@@ -39,6 +39,8 @@ struct Settings {
     bool avCrypt = false;
     int socket_size = 4000;
     bool bCheckUpdate = false;  // checkupdate equal to 1
+    // PKCS#11 modules of tokens besides those registered with p11-kit ([Main] pkcs11Modules).
+    std::vector<std::string> pkcs11Modules;
     PathLoaderProperties pathLoader;
 };
 

@@ -145,6 +145,21 @@ std::vector<std::string> ParsePathLoaderUrlList(std::string_view text) {
     return list;
 }
 
+std::vector<std::string> ParseModuleList(std::string_view text) {
+    std::vector<std::string> list;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string entry = Trim(text.substr(start, end - start));
+        if (!entry.empty())
+            list.push_back(std::move(entry));
+        start = end + 1;
+    }
+    return list;
+}
+
 SettingsPaths SettingsPaths::Default() {
     const ProgramFiles files = RunningProgramFiles();
     return SettingsPaths{files.mainIni, files.perUserIni, files.defaultsIni};
@@ -201,6 +216,7 @@ Settings SettingsLoader::Load(const Settings& previous) const {
     s.avCrypt = ReadFlagText(main, kMain, "avCrypt");
     s.socket_size = ReadInteger(main, kMain, "socket_size", 4000);
     s.bCheckUpdate = ReadInteger(main, kMain, "checkupdate", 0) == 1;
+    s.pkcs11Modules = ParseModuleList(ReadText(main, kMain, "pkcs11Modules"));
 
     // The system's proxy, when asked for and named, replaces the file's.
     if (s.useAutoProxy) {

@@ -50,6 +50,11 @@ std::string EncodeProxyAccess(std::string_view userName, std::string_view userPw
 // dropped.
 std::vector<std::string> ParsePathLoaderUrlList(std::string_view text);
 
+// ---- PKCS#11 modules (key pkcs11Modules) ----
+
+// Splits the module list at ";": each path trimmed of blanks, empty entries dropped.
+std::vector<std::string> ParseModuleList(std::string_view text);
+
 // ---- Loading ----
 
 // Where the two settings files are.

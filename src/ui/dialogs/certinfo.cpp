@@ -101,9 +101,9 @@ CertPanel::CertPanel(QComboBox* comboBoxCerts, QTextBrowser* htmlViewer1)
 CertPanel::~CertPanel() = default;
 
 bool CertPanel::FillCertList(const std::filesystem::path& storeLocation,
-                             const std::string& preselect) {
+                             const std::string& preselect, const StoreTokens& tokens) {
     try {
-        certStore_ = CertStore::Open(storeLocation);
+        certStore_ = CertStore::Open(storeLocation, tokens);
     } catch (const std::exception&) {
         certStore_.reset();
     }

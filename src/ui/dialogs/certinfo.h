@@ -52,12 +52,12 @@ public:
     CertPanel(const CertPanel&) = delete;
     CertPanel& operator=(const CertPanel&) = delete;
 
-    // Opens the store at storeLocation, lists its certificates that are valid now in store
-    // order, selects the last one whose serial text equals preselect ignoring letter case
-    // (the first when none does) and shows its details. False when the store cannot be
-    // opened; nothing is listed then.
+    // Opens the store at storeLocation with its tokens, lists its certificates that are valid
+    // now in store order, selects the last one whose serial text equals preselect ignoring
+    // letter case (the first when none does) and shows its details. False when the store
+    // cannot be opened; nothing is listed then.
     [[nodiscard]] bool FillCertList(const std::filesystem::path& storeLocation,
-                                    const std::string& preselect);
+                                    const std::string& preselect, const StoreTokens& tokens = {});
 
     // Shows the details of the first certificate of the store whose serial text equals the
     // selected item's; leaves the view as it is when nothing is selected or nothing matches.

@@ -12,19 +12,36 @@
 
 namespace korvalo {
 
+KeyPasswordTexts KeyPasswordTexts::ForKeyFile(const QString& what, bool retry) {
+    QString prompt = retry ? QStringLiteral("Неверный пароль. ") : QString();
+    prompt += QStringLiteral("Введите пароль закрытого ключа %1:").arg(what);
+    return {QStringLiteral("Пароль закрытого ключа"), prompt};
+}
+
+KeyPasswordTexts KeyPasswordTexts::ForTokenPin(const QString& tokenLabel, bool retry,
+                                               bool perSignature) {
+    QString prompt = retry ? QStringLiteral("Неверный PIN-код. ") : QString();
+    prompt +=
+        perSignature
+            ? QStringLiteral("Введите PIN-код для подписи ключом токена «%1»:").arg(tokenLabel)
+            : QStringLiteral("Введите PIN-код токена «%1»:").arg(tokenLabel);
+    return {QStringLiteral("PIN-код токена"), prompt};
+}
+
 TFKeyPassword::TFKeyPassword(const QString& what, bool retry, QWidget* parent)
+    : TFKeyPassword(KeyPasswordTexts::ForKeyFile(what, retry), parent) {}
+
+TFKeyPassword::TFKeyPassword(const KeyPasswordTexts& texts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                           Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("FKeyPassword"));
-    setWindowTitle(QStringLiteral("Пароль закрытого ключа"));
+    setWindowTitle(texts.title);
     setFont(DialogFont());
     setModal(true);
     setFixedSize(360, 150);
 
-    QString prompt = retry ? QStringLiteral("Неверный пароль. ") : QString();
-    prompt += QStringLiteral("Введите пароль закрытого ключа %1:").arg(what);
-    labelPrompt_ = new QLabel(prompt, this);
+    labelPrompt_ = new QLabel(texts.prompt, this);
     labelPrompt_->setObjectName(QStringLiteral("LabelPrompt"));
     labelPrompt_->setTextFormat(Qt::PlainText);
     labelPrompt_->setWordWrap(true);
@@ -52,10 +69,19 @@ TFKeyPassword::TFKeyPassword(const QString& what, bool retry, QWidget* parent)
 
 std::optional<std::string> QtKeyPasswordPrompt::AskKeyPassword(const std::string& what,
                                                                bool retry) {
+    return Ask(KeyPasswordTexts::ForKeyFile(QString::fromStdString(what), retry));
+}
+
+std::optional<std::string> QtKeyPasswordPrompt::AskTokenPin(const std::string& tokenLabel,
+                                                            bool retry, bool perSignature) {
+    return Ask(
+        KeyPasswordTexts::ForTokenPin(QString::fromStdString(tokenLabel), retry, perSignature));
+}
+
+std::optional<std::string> QtKeyPasswordPrompt::Ask(const KeyPasswordTexts& texts) {
     const std::optional<std::optional<std::string>> answer =
         UiThread::Call([&]() -> std::optional<std::string> {
-            TFKeyPassword dialog(QString::fromStdString(what), retry,
-                                 QApplication::activeModalWidget());
+            TFKeyPassword dialog(texts, QApplication::activeModalWidget());
             // Best effort: a window manager may keep another window in front; the window works all
             // the same.
             QTimer::singleShot(0, &dialog, [&dialog] { (void)ForceForegroundWindow(&dialog); });

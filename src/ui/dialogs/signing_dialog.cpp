@@ -47,7 +47,8 @@ SigningDialog::SigningDialog(const DialogEnvironment& environment, const Signing
 
 bool SigningDialog::FillCertificates(CertPanel& certs, const std::string& preselect) {
     const std::string folder = environment_.storeLocation.string();
-    if (!certs.FillCertList(environment_.storeLocation, preselect)) {
+    if (!certs.FillCertList(environment_.storeLocation, preselect,
+                            StoreTokens{environment_.tokens, options_.pkcs11Modules})) {
         environment_.log->PrintInfo(
             LogLine("Хранилище сертификатов " + folder + " не удалось открыть"));
         return false;

@@ -90,9 +90,9 @@ protected:
     // dialog shrinks by the panel's height. Nothing when the panel is hidden already.
     void RemovePanel(QWidget* panel);
 
-    // Fills certs from the store with preselect chosen (CertPanel::FillCertList). When the
-    // list stays empty the log says which folder certificates go into; when the store cannot
-    // be opened the log names it. False when the store cannot be opened.
+    // Fills certs from the store and its tokens with preselect chosen (CertPanel::FillCertList).
+    // When the list stays empty the log says which folder certificates go into; when the store
+    // cannot be opened the log names it. False when the store cannot be opened.
     [[nodiscard]] bool FillCertificates(CertPanel& certs, const std::string& preselect);
 
     const DialogEnvironment& Environment() const { return environment_; }
