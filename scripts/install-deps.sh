@@ -11,6 +11,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     tinyproxy xvfb xauth xdotool x11-utils xdg-utils nginx-light wrk
     fonts-dejavu-core
+    # Tokens and smart cards: libp11 over the PKCS#11 modules, p11-kit's proxy module that
+    # reaches every registered one (p11-kit-modules) and its PKCS#11 header (libp11-kit-dev);
+    # SoftHSM2 as the token of the tests and the demo (softhsm2 registers it with p11-kit), and
+    # p11tool (gnutls-bin), which stores the demo token's certificate.
+    libp11-dev libp11-kit-dev p11-kit-modules softhsm2 gnutls-bin
     # The Debian package (scripts/package.sh) and its checks: dpkg-shlibdeps and file for
     # CPack's dependencies, lintian, the desktop-entry and AppStream validators, a
     # notification area (trayer) and curl for the run of the unpacked program.
