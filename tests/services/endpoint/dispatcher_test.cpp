@@ -35,6 +35,21 @@ const std::string kEmpty200 = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnectio
 
 class DispatcherTest : public EndpointFixture {};
 
+// The dialogs and their engines get the settings they read: the digest and the token modules.
+TEST_F(DispatcherTest, TheDialogGetsTheSigningSettings) {
+    SetSettings([](Settings& s) {
+        s.hashAlgOID = "2.16.840.1.101.3.4.2.1";
+        s.pkcs11Modules = {"/opt/token/module.so"};
+    });
+    Start();
+    dialogs_.Queue({.code = 8});
+    Send(Get(kForm));
+    const auto calls = dialogs_.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].options.hashAlgOID, "2.16.840.1.101.3.4.2.1");
+    EXPECT_EQ(calls[0].options.pkcs11Modules, std::vector<std::string>{"/opt/token/module.so"});
+}
+
 // Row "upload done": message signed, uploaded, redirect page with the direct head.
 TEST_F(DispatcherTest, SignedMessageIsUploadedAndRedirected) {
     Start();

@@ -130,6 +130,14 @@ TEST(PathLoaderUrlList, SplitsAtSemicolonsBlanksAndControlCharactersOutsideQuote
     EXPECT_EQ(ParsePathLoaderUrlList(""), List{});
 }
 
+TEST_F(SettingsLoaderTest, Pkcs11ModulesAreSplitAtSemicolons) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(LoadMain("[Main]\n").pkcs11Modules, List{});
+    EXPECT_EQ(LoadMain("[main]\nPKCS11MODULES= /opt/a b/x.so ;;/usr/lib/y.so; \n").pkcs11Modules,
+              (List{"/opt/a b/x.so", "/usr/lib/y.so"}));
+    EXPECT_EQ(ParseModuleList("librtpkcs11ecp.so"), List{"librtpkcs11ecp.so"});
+}
+
 TEST_F(SettingsLoaderTest, IntegerAndFlagRules) {
     struct Case {
         std::string line;
