@@ -15,8 +15,10 @@
 #include <thread>
 
 #include "core/base64.h"
+#include "platform/tokens/token_registry.h"
 #include "support/card_service_process.h"
 #include "support/qt/dialog_test_support.h"
+#include "support/softhsm_tokens.h"
 #include "ui/dialogs/fsign.h"
 #include "ui/dialogs/fsignjson.h"
 #include "ui/dialogs/fsignmsg.h"
@@ -111,6 +113,7 @@ private slots:
     void theBatchDialogSignsForAConnectionThread();
     void aProtectedKeyAsksForItsPassword();
     void aCancelledPasswordLeavesTheDialogOpen();
+    void aTokenCertificateIsPreselectedAndItsPinAsked();
     void anIdCardSignatureComesFromTheCardService();
     void aCardServiceThatHangsHoldsTheDialog();
 
@@ -340,6 +343,73 @@ void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
     QVERIFY(LogHas(*log_, "строка другого запроса"));
     const testing::CommandResult check =
         VerifyBase64Cms(signature, testing::ReadBytes(file), store_.caFile);
+    QVERIFY2(check.exitCode == 0, check.output.c_str());
+}
+
+void EntryRoutinesTest::aTokenCertificateIsPreselectedAndItsPinAsked() {
+    testing::SoftHsmTokens tokens;
+    tokens.AddToken({.label = "Korvalo Test",
+                     .userPin = "1234",
+                     .objects = {testing::RsaObject(), testing::EcObject()}});
+    TokenRegistry registry(*log_);
+    SigningEnvironment environment = Environment(store_.folder);
+    environment.tokens = &registry;
+    QtSigningDialogs dialogs(environment);
+    const std::filesystem::path file = *work_ / "message.htm";
+    testing::WriteBytes(file, "<p>token</p>");
+    SigningOptions options = Sha256Options();
+    options.certificateNum = "70 c0e2";  // the EC certificate of the token
+    std::string signature;
+    QStringList listed;
+    QString selected;
+    QString details;
+    QString title;
+    QStringList prompts;
+
+    auto prompt = [] { return Top<TFKeyPassword>("FKeyPassword"); };
+    Scenario scenario;
+    scenario
+        .When([] { return Top<TFSignMsgDialog>("FSignMsgDialog") != nullptr; },
+              [&] {
+                  auto* dialog = Top<TFSignMsgDialog>("FSignMsgDialog");
+                  for (int i = 0; i < dialog->ComboBoxCerts()->count(); ++i)
+                      listed << dialog->ComboBoxCerts()->itemText(i);
+                  selected = dialog->ComboBoxCerts()->currentText();
+                  details = dialog->HtmlViewer1()->toPlainText();
+                  dialog->BtnSign()->click();
+              })
+        .When([&] { return prompt() != nullptr; },
+              [&] {
+                  title = prompt()->windowTitle();
+                  prompts << prompt()->LabelPrompt()->text();
+                  prompt()->EdPassword()->setText("0000");
+                  prompt()->BtnOk()->click();
+              })
+        .When([&] { return prompt() != nullptr && prompt()->LabelPrompt()->text() != prompts[0]; },
+              [&] {
+                  prompts << prompt()->LabelPrompt()->text();
+                  prompt()->EdPassword()->setText("1234");
+                  QTest::keyClick(prompt()->EdPassword(), Qt::Key_Return);
+              });
+    scenario.Start();
+    ConnectionThread connection(
+        [&] { return dialogs.ShowSignMsgDialog(options, file.string(), signature, false); });
+    QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
+    QVERIFY(scenario.Done());
+    QCOMPARE(connection.Result(), 1);
+    // The folder's valid certificates, then the token's; the token's EC certificate chosen.
+    QCOMPARE(listed, QStringList({"Петров Петр", "Иванов Иван", "Сервер Только CN", "Картова Елена",
+                                  "Токенов Антон"}));
+    QCOMPARE(selected, QString("Картова Елена"));
+    QVERIFY2(details.contains("Korvalo Test Token CA") && details.contains("Картова Елена"),
+             qPrintable(details));
+    QCOMPARE(title, QString("PIN-код токена"));
+    QCOMPARE(prompts, QStringList({"Введите PIN-код токена «Korvalo Test»:",
+                                   "Неверный PIN-код. Введите PIN-код токена «Korvalo Test»:"}));
+    QCOMPARE(KeyPasswordTexts::ForTokenPin("Korvalo Test", false, true).prompt,
+             QString("Введите PIN-код для подписи ключом токена «Korvalo Test»:"));
+    const testing::CommandResult check =
+        VerifyBase64Cms(signature, testing::ReadBytes(file), testing::TokenFixture("ca.pem"));
     QVERIFY2(check.exitCode == 0, check.output.c_str());
 }
 
