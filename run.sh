@@ -155,6 +155,13 @@ demo_url=$(announced "$logs/demo-service.out" "listening on " "${pids[-1]}") ||
     fail "korvalo-demo-service did not start"
 
 # ---- Korvalo ---------------------------------------------------------------------------
+# The demo token: SoftHSM2, which p11-kit's proxy reaches, reads its folder from SOFTHSM2_CONF.
+token_line="not made (install softhsm2 and gnutls-bin, then run again)"
+if [ -f "$demo/token/softhsm2.conf" ]; then
+    export SOFTHSM2_CONF
+    SOFTHSM2_CONF="$(realpath "$demo/token/softhsm2.conf")"
+    token_line="\"Korvalo Demo\" (Токенова Ольга Сергеевна), PIN 1234"
+fi
 KORVALO_CERT_STORE="$(realpath "$demo/store")" KORVALO_INI="$(realpath "$demo/korvalo.ini")" \
     KORVALO_CARD_SERVICE_PORT="$card_port" KORVALO_LOG_STDERR=1 "$bin/korvalo" &
 started korvalo $!
@@ -173,6 +180,7 @@ cat <<TEXT
     maker's services: http://127.0.0.1:$vendor_port/scripts/PathLoaderSrv.dll (path loader),
                       http://127.0.0.1:$vendor_port/soap/IUpdateSrv (update)
     certificates:     $demo/store (03-kozlov.p12 has the key password 1234)
+    token:            $token_line
     results (JSON):   ${demo_url}results.json
     uploads and logs: $demo/uploads, $logs
   Open the demo page in a browser on this machine. Ctrl-C stops everything.

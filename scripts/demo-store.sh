@@ -11,13 +11,18 @@
 #   02-sidorova.pem                EC P-256, certificate and key in one PEM file
 #   03-kozlov.p12                  RSA-2048, key password 1234
 # FOLDER/card/card.pem, card.key   the ID card's certificate and key (korvalo-card-service)
+# FOLDER/token/                    a SoftHSM2 token "Korvalo Demo", user PIN 1234, holding an
+#   softhsm2.conf                  RSA-2048 key and its certificate: give this file to Korvalo as
+#   tokens/, token.pem             SOFTHSM2_CONF (SoftHSM2 is registered with p11-kit, so the
+#                                  p11-kit proxy reaches the token); token.pem is its certificate
 # FOLDER/korvalo.ini               [Main] hashAlgOID=2.16.840.1.101.3.4.2.1: give it as KORVALO_INI
 #
 # Subjects carry CN, SN (surname, 2.5.4.4), the given names both as GN (2.5.4.42) and as
 # name (2.5.4.41, which Korvalo's certificate list shows after the surname), O and OU.
 #
 # An existing complete folder is kept as it is (its certificates stay the same between runs);
-# --force makes everything anew. Needs the openssl command.
+# --force makes everything anew. Needs the openssl command, and for the token softhsm2-util
+# (softhsm2) and p11tool (gnutls-bin); without them the token is left out, with a note.
 set -euo pipefail
 
 force=0
@@ -32,8 +37,21 @@ fi
 dir=$1
 command -v openssl >/dev/null || { echo "$0: the openssl command is not installed" >&2; exit 1; }
 
+softhsm_module=/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so
+if [ -n "${KORVALO_SOFTHSM_MODULE:-}" ]; then
+    softhsm_module=$KORVALO_SOFTHSM_MODULE
+elif command -v dpkg-architecture >/dev/null; then
+    softhsm_module="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/softhsm/libsofthsm2.so"
+fi
+with_token=1
+for tool in softhsm2-util p11tool; do
+    command -v "$tool" >/dev/null || with_token=0
+done
+[ -f "$softhsm_module" ] || with_token=0
+
 outputs=(ca.pem ca.key store/01-ivanov.p12 store/02-sidorova.pem store/03-kozlov.p12
          card/card.pem card/card.key korvalo.ini)
+[ "$with_token" = 1 ] && outputs+=(token/softhsm2.conf token/token.pem)
 complete=1
 for f in "${outputs[@]}"; do
     [ -s "$dir/$f" ] || complete=0
@@ -44,9 +62,10 @@ if [ "$complete" = 1 ] && [ "$force" = 0 ]; then
 fi
 
 mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)  # the token's configuration names its folder by the full path
 work=$(mktemp -d "$dir/.making.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/store" "$work/card"
+mkdir -p "$work/store" "$work/card" "$work/token/tokens"
 
 cat > "$work/ca.ext" <<'EXT'
 basicConstraints=critical,CA:TRUE
@@ -109,18 +128,54 @@ ossl pkcs12 -export -in "$work/kozlov.pem" -inkey "$work/kozlov.key" -certpbe NO
 cp "$work/card.pem" "$work/card/card.pem"
 cp "$work/card.key" "$work/card/card.key"
 
+# The token: SoftHSM2 keeps it in token/tokens; its configuration names that folder.
+softhsm_conf() {  # TOKENDIR
+    printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n' "$1"
+}
+tool() {
+    local out
+    if ! out=$("$@" 2>&1); then
+        echo "$0: $1 failed:" >&2
+        echo "$out" >&2
+        exit 1
+    fi
+}
+if [ "$with_token" = 1 ]; then
+    issue token 0x70D0 \
+        "/C=BY/O=ООО «Ромашка»/OU=Касса/SN=Токенова/GN=Ольга Сергеевна/name=Ольга Сергеевна/CN=Токенова Ольга Сергеевна" rsa
+    ossl pkcs8 -topk8 -nocrypt -in "$work/token.key" -out "$work/token.p8"
+    softhsm_conf "$work/token/tokens" > "$work/token/making.conf"
+    export SOFTHSM2_CONF="$work/token/making.conf"
+    tool softhsm2-util --init-token --free --label "Korvalo Demo" --pin 1234 --so-pin 12345678
+    tool softhsm2-util --import "$work/token.p8" --token "Korvalo Demo" --label demo --id 01 \
+        --pin 1234
+    GNUTLS_PIN=1234 tool p11tool --provider "$softhsm_module" --login --write \
+        --load-certificate "$work/token.pem" --label demo --id 01 "pkcs11:token=Korvalo%20Demo"
+    unset SOFTHSM2_CONF
+    rm -f "$work/token/making.conf" "$work/token.p8"
+    softhsm_conf "$dir/token/tokens" > "$work/token/softhsm2.conf"
+    cp "$work/token.pem" "$work/token/token.pem"
+fi
+
 # RSA and EC certificates sign with SHA-256: the issuer's country alone would not choose a
 # digest that OpenSSL has.
 printf '[Main]\r\nhashAlgOID=2.16.840.1.101.3.4.2.1\r\n' > "$work/korvalo.ini"
 
 # Put everything in place only once all of it has been made.
-rm -rf "$dir/store" "$dir/card"
+rm -rf "$dir/store" "$dir/card" "$dir/token"
 mv "$work/store" "$work/card" "$dir/"
+[ "$with_token" = 1 ] && mv "$work/token" "$dir/"
 mv "$work/ca.pem" "$work/ca.key" "$work/korvalo.ini" "$dir/"
 chmod 600 "$dir/ca.key" "$dir/card/card.key" "$dir/store/02-sidorova.pem"
+[ "$with_token" = 1 ] && chmod -R go-rwx "$dir/token/tokens"
 
 echo "demo certificates made in $dir:"
 echo "  CA:    $dir/ca.pem"
 echo "  store: $dir/store (01-ivanov.p12, 02-sidorova.pem, 03-kozlov.p12 with password 1234)"
 echo "  card:  $dir/card/card.pem, $dir/card/card.key"
+if [ "$with_token" = 1 ]; then
+    echo "  token: \"Korvalo Demo\", PIN 1234 (SOFTHSM2_CONF=$dir/token/softhsm2.conf)"
+else
+    echo "  token: not made (it needs softhsm2-util, p11tool and $softhsm_module)"
+fi
 echo "  settings: $dir/korvalo.ini (hashAlgOID=2.16.840.1.101.3.4.2.1)"

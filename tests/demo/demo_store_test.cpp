@@ -7,7 +7,9 @@
 #include "demo/demo_fixture.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/crypt_message.h"
+#include "platform/tokens/token_registry.h"
 #include "support/cert_fixture.h"
+#include "support/recording_doubles.h"
 
 namespace korvalo::demotest {
 namespace {
@@ -100,6 +102,47 @@ TEST_F(DemoStoreTest, SignaturesMadeThroughTheStoreVerifyAgainstTheDemoCa) {
         EXPECT_EQ(report.signers[0].digestOid, "2.16.840.1.101.3.4.2.1");
     }
     EXPECT_EQ(store->Certificates()[2].LoadPrivateKey(nullptr).error, kNteSilentContext);
+}
+
+TEST_F(DemoStoreTest, TheDemoTokenListsItsCertificateAndSignsWithPin1234) {
+    // SoftHSM2, reached through the p11-kit proxy, reads the demo token's configuration.
+    const std::string conf = (demo() / "token" / "softhsm2.conf").string();
+    ASSERT_TRUE(std::filesystem::exists(conf));
+    setenv("SOFTHSM2_CONF", conf.c_str(), 1);
+    testing::RecordingLog log;
+    {
+        TokenRegistry registry(log);
+        const auto store = CertStore::Open(demo() / "store", StoreTokens{&registry, {}});
+        ASSERT_TRUE(store);
+        ASSERT_EQ(store->Certificates().size(), 4u);
+        const StoreCertificate& cert = store->Certificates()[3];
+        EXPECT_EQ(cert.SerialText(), "70D0");
+        EXPECT_EQ(cert.SubjectPart(kOidCommonName), "Токенова Ольга Сергеевна");
+        EXPECT_EQ(cert.SubjectPart(kOidOrganization), "ООО «Ромашка»");
+        EXPECT_EQ(cert.IssuerPart(kOidCountry), "BY");
+        EXPECT_TRUE(cert.IsValidNow());
+        EXPECT_EQ(ReadBytes(demo() / "token" / "token.pem").rfind("-----BEGIN CERTIFICATE-----", 0),
+                  0u);
+
+        ScriptedPasswordPrompt prompt({"1234"});
+        const OpenedKey key = cert.OpenKey(&prompt);
+        ASSERT_TRUE(key.key) << key.status.message;
+        EXPECT_EQ(
+            prompt.pinAsked,
+            (std::vector<ScriptedPasswordPrompt::PinQuestion>{{"Korvalo Demo", false, false}}));
+        const std::string data = "token <b>demo</b>";
+        std::string der;
+        CmsSignStage stage;
+        const EVP_MD* sha256 = FindDigestByOid("2.16.840.1.101.3.4.2.1");
+        ASSERT_TRUE(key.key->SignDetached(data, sha256, der, stage).Ok());
+        const demo::SignatureReport report =
+            demo::SignatureChecker(demo() / "ca.pem").VerifyDetached(der, data);
+        EXPECT_TRUE(report.verified) << report.error;
+        ASSERT_EQ(report.signers.size(), 1u);
+        EXPECT_TRUE(report.signers[0].chainsToCa) << report.signers[0].chainError;
+    }
+    unsetenv("SOFTHSM2_CONF");
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(DemoStoreTest, CardCertificateComesFromTheDemoCa) {

@@ -109,6 +109,10 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     const std::string url = WaitUntilRunning();
     ASSERT_FALSE(url.empty()) << ReadBytesOrEmpty(FLog);
     ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
+    // The demo token is offered beside the store.
+    EXPECT_NE(ReadBytesOrEmpty(FLog).find("\"Korvalo Demo\" (Токенова Ольга Сергеевна), PIN 1234"),
+              std::string::npos)
+        << ReadBytesOrEmpty(FLog);
     const unsigned short port = static_cast<unsigned short>(std::stoi(url.substr(17)));
     const pid_t sid = FPid;
     EXPECT_GE(SessionMembers(sid).size(), 6u)
