@@ -37,7 +37,10 @@ const TITLES = {
   file: 'Выбор и подпись файла',
   chooser: 'Выбор файла для подписи',
   batch: 'Подпись документов',
+  pin: 'PIN-код токена',
 };
+// The demo token of scripts/demo-store.sh: its certificate comes last in Korvalo's list.
+const DEMO_TOKEN = { commonName: 'Токенова Ольга Сергеевна', pin: '1234' };
 const BUSY_TEXT = 'Завершите предыдущую процедуру подписи или отмените ее';
 const BUSY_JSON_TEXT = 'завершите предыдущую процедуру подписи или отмените ее';
 const CANCELLED_TEXT = 'процедура подписи отменена';
@@ -854,6 +857,26 @@ const cases = {
     check(upload.signatures[0].layout === 'lines64', `layout ${upload.signatures[0].layout}`);
   },
 
+  // A message signed with the demo token's key: its certificate (the last of the list) chosen
+  // in the window, its PIN typed into Korvalo's PIN window.
+  async tokenMessage(t) {
+    const { tab, demo, desktop } = t;
+    const request = await startRequest(t, '#form-message button[type=submit]');
+    await desktop.waitInFront(TITLES.message);
+    await sleep(MESSAGE_SHOWN_MS);
+    await desktop.keys('End', 'Tab', 'Return');  // the last certificate, then "Подписать"
+    await desktop.waitInFront(TITLES.pin);
+    await desktop.type(DEMO_TOKEN.pin);
+    await desktop.keys('Return');
+    await desktop.waitGone(TITLES.message);
+    await expectResultPage(tab, request, 'verified');
+    const upload = await expectVerified(demo, request, 1);
+    const signature = upload.signatures[0];
+    check(signature.signer?.commonName === DEMO_TOKEN.commonName,
+      `signed by ${JSON.stringify(signature.signer)}, not the demo token's certificate`);
+    check(signature.signingTime, 'the token\'s signature carries no signing time');
+  },
+
   // A file chosen in the file window, its full path typed into the chooser.
   async file(t) {
     const { tab, demo, desktop, work } = t;
@@ -1089,8 +1112,8 @@ const SUITES = [
   {
     kind: 'chromium',
     launch: (o) => ChromiumSession.launch(o),
-    cases: ['guideSnippet', 'notRunning', 'message', 'file', 'batchRefused', 'idcardBatch',
-      'batch', 'messageClosed', 'fileEscaped', 'batchClosed', 'batchWindowClosed'],
+    cases: ['guideSnippet', 'notRunning', 'message', 'tokenMessage', 'file', 'batchRefused',
+      'idcardBatch', 'batch', 'messageClosed', 'fileEscaped', 'batchClosed', 'batchWindowClosed'],
   },
   {
     kind: 'firefox',
