@@ -21,6 +21,9 @@ std::string TokenText(const std::string& label, const std::string& text) {
     return "Токен «" + label + "»: " + text;
 }
 
+// How often a PIN pad is asked for the PIN before a wrong one ends the attempt.
+constexpr int kPinPadAttempts = 3;
+
 bool IsWrongPin(unsigned long ckr) {
     return ckr == CKR_PIN_INCORRECT || ckr == CKR_PIN_INVALID || ckr == CKR_PIN_LEN_RANGE;
 }
@@ -151,14 +154,17 @@ KeyStatus TokenSigningKey::LogIn(PKCS11_SLOT& slot) {
         return ckr != CKR_OK ? ckr : CKR_GENERAL_ERROR;
     };
     if (token.secureLogin) {
-        // The PIN pad asks; a wrong PIN there is entered again on the pad.
-        for (;;) {
-            const unsigned long ckr = tryLogin(nullptr);
+        // The PIN pad asks; a wrong PIN there is entered again on the pad, a few times (a
+        // module that refuses a login without a PIN at once must not keep the call going).
+        unsigned long ckr = CKR_OK;
+        for (int attempt = 0; attempt < kPinPadAttempts; ++attempt) {
+            ckr = tryLogin(nullptr);
             if (ckr == CKR_OK)
                 return {};
             if (!IsWrongPin(ckr))
-                return TokenFailure(ckr, place_.token.label);
+                break;
         }
+        return TokenFailure(ckr, place_.token.label);
     }
     if (!pin_.Empty()) {
         // Logged in before in this call: the same PIN, without asking.
@@ -334,8 +340,8 @@ KeyStatus TokenKeySource::Supported(const StoreCertificate& cert) const {
     const bool gost = PublicKeyAlgorithm(cert.Handle()).rfind("1.2.643.", 0) == 0;
     status.message = TokenText(place_.token.label,
                                std::string(gost ? "ключ ГОСТ" : "ключ этого типа") +
-                                   " на токене не поддерживается: с токенов подписывают только "
-                                   "ключами RSA и ECDSA.");
+                                   " не поддерживается, с токенов подписывают только ключами "
+                                   "RSA и ECDSA.");
     return status;
 }
 

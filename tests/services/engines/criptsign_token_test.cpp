@@ -213,6 +213,14 @@ TEST_F(TSignTokenTest, ATokenWithAPinPadLogsInWithoutAPrompt) {
     EXPECT_TRUE(prompt_.pinAsked.empty());
     EXPECT_EQ(faults_->UserLogins(), 1);
     EXPECT_EQ(faults_->SignatureLogins(), 2);
+
+    // A wrong PIN on the pad is entered again there, a few times, then the attempt ends.
+    faults_->PinPad("9999");
+    TSign wrong(Context(), Document("data"), kRsaSerial);
+    EXPECT_FALSE(wrong.Sign());
+    EXPECT_EQ(wrong.message(), "Токен «Korvalo Test»: Введён неверный PIN-код.");
+    EXPECT_EQ(faults_->UserLogins(), 1 + 3);
+    EXPECT_TRUE(prompt_.pinAsked.empty());
 }
 
 TEST_F(TSignTokenTest, ATokenTakenOutInTheMiddleOfABatchFailsClearlyAndWorksWhenBack) {
@@ -254,8 +262,8 @@ TEST_F(TSignTokenTest, AGostKeyOnATokenFailsWithAClearTextBeforeAnythingIsAsked)
         TSign sign(Context(hash), Document("data"), kGostSerial);
         EXPECT_FALSE(sign.Sign());
         EXPECT_EQ(sign.message(),
-                  "Токен «Korvalo Test»: ключ ГОСТ на токене не поддерживается: с токенов "
-                  "подписывают только ключами RSA и ECDSA.");
+                  "Токен «Korvalo Test»: ключ ГОСТ не поддерживается, с токенов подписывают "
+                  "только ключами RSA и ECDSA.");
     }
     EXPECT_TRUE(prompt_.pinAsked.empty());
 }
