@@ -39,8 +39,9 @@ protected:
         EXPECT_TRUE(use.Slots(slots, ckr)) << ckr;
         for (PKCS11_SLOT& slot : slots) {
             if (slot.token != nullptr && slot.token->initialized) {
-                if (pin != nullptr)
+                if (pin != nullptr) {
                     EXPECT_EQ(PKCS11_login(&slot, 0, pin), 0);
+                }
                 return &slot;
             }
         }

@@ -178,8 +178,9 @@ TEST(TokenFailureTest, PkcsCodesBecomeTheStoresCodesWithTheTokenNamed) {
     for (const Case& c : cases) {
         const KeyStatus status = TokenFailure(c.ckr, "T");
         EXPECT_EQ(status.error, c.code) << c.ckr;
-        if (c.message != nullptr)
+        if (c.message != nullptr) {
             EXPECT_EQ(status.message, c.message) << c.ckr;
+        }
     }
 }
 
