@@ -109,8 +109,8 @@ TEST_F(TFMainTest, StartUpRunsItsStepsInOrder) {
     const Settings settings = main.Store().Snapshot();
     EXPECT_EQ(settings.pathLoader.SoftwareID, "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
     EXPECT_EQ(settings.pathLoader.MenuID, "7");
-    EXPECT_EQ(main.UpdateComp().SoftwareID, "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
-    EXPECT_EQ(main.UpdateComp().Language, TLanguage::ru);
+    EXPECT_EQ(main.UpdateComp().SoftwareID(), "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
+    EXPECT_EQ(main.UpdateComp().Language(), TLanguage::ru);
     EXPECT_EQ(updateChecks, 1);
     EXPECT_TRUE(notifier.Boxes().empty());
     // The only line names the store folder, which start-up leaves to the dialogs to make.

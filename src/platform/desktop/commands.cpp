@@ -155,14 +155,35 @@ std::optional<std::string> RunCapture(const std::string& program,
     return output;
 }
 
-bool OpenWithDesktop(const std::string& target) {
-    const char* path = std::getenv("PATH");
-    const std::optional<std::string> opener =
-        FindExecutable("xdg-open", path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
-    if (!opener)
-        return false;
-    std::vector<std::string> args = {*opener, target};
-    std::vector<char*> argv = ArgvOf(args);
+std::vector<std::string> SplitCommandLine(std::string_view text) {
+    std::vector<std::string> args;
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inArgument)
+                args.push_back(std::move(current));
+            current.clear();
+            inArgument = false;
+        } else {
+            current.push_back(c);
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        args.push_back(std::move(current));
+    return args;
+}
+
+std::error_code StartDetached(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> argvText;
+    argvText.push_back(program);
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv = ArgvOf(argvText);
 
     SpawnSetup setup;
     sigset_t none;
@@ -179,15 +200,27 @@ bool OpenWithDesktop(const std::string& target) {
     posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
 
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], setup.actions(), setup.attr(), argv.data(), environ) != 0)
-        return false;
-    // The opener hands the target on and ends; reap it then, so that it leaves no zombie.
+    if (const int rc = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(),
+                                     argv.data(), environ);
+        rc != 0)
+        return std::error_code(rc, std::generic_category());
+    // Reaped when it ends, so that it leaves no zombie.
     std::thread([pid] {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }).detach();
-    return true;
+    return {};
+}
+
+bool OpenWithDesktop(const std::string& target) {
+    const char* path = std::getenv("PATH");
+    const std::optional<std::string> opener =
+        FindExecutable("xdg-open", path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+    if (!opener)
+        return false;
+    // The opener hands the target on and ends.
+    return !StartDetached(*opener, {target});
 }
 
 }  // namespace korvalo

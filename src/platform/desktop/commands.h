@@ -5,6 +5,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace korvalo {
@@ -22,6 +24,18 @@ namespace korvalo {
                                                     const std::vector<std::string>& args,
                                                     std::chrono::milliseconds timeout,
                                                     std::size_t maxOutput = std::size_t{1} << 20);
+
+// The arguments the usual command-line splitting makes of text: blanks and tabs outside double
+// quotes separate arguments, double quotes group what lies between them and are dropped ("" is
+// an empty argument), every other character is taken as it is.
+std::vector<std::string> SplitCommandLine(std::string_view text);
+
+// Starts program (a path) with args, detached from Korvalo: a session of its own, standard
+// streams on /dev/null, no other descriptor inherited, default signal handling, the current
+// folder and environment. Its end is not awaited (it is reaped when it ends). Returns the
+// error when it could not be started.
+[[nodiscard]] std::error_code StartDetached(const std::string& program,
+                                            const std::vector<std::string>& args);
 
 // Opens target (a file, a web address, a "mailto:" address) with the program the desktop
 // chose for it: "xdg-open target", detached from Korvalo (a session of its own, standard

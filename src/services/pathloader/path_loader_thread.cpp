@@ -1,35 +1,22 @@
 #include "services/pathloader/path_loader_thread.h"
 
-#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
+#include "core/detached_workers.h"
 #include "core/text.h"
 
 namespace korvalo {
 
-// Whether the worker was terminated and whether its run has ended.
+// Whether the worker was terminated.
 struct TPathLoaderThread::Control {
     std::atomic<bool> terminated{false};
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed;
-    bool ended = false;
 };
 
 namespace {
 
-// The workers that have not ended: the module's own list, for a host that is about to end.
-struct Workers {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::weak_ptr<TPathLoaderThread>> running;
-    int count = 0;
-};
-
-Workers& AllWorkers() {
-    static Workers workers;
+// The path loader's workers that have not ended, for a host that is about to end.
+DetachedWorkers& AllWorkers() {
+    static DetachedWorkers workers;
     return workers;
 }
 
@@ -82,32 +69,19 @@ std::shared_ptr<TPathLoaderThread> TPathLoaderThread::Create(Callbacks callbacks
     };
     std::shared_ptr<TPathLoaderThread> worker =
         std::make_shared<Constructible>(std::move(callbacks), std::move(soap));
-    Workers& workers = AllWorkers();
-    {
-        std::lock_guard lock(workers.mutex);
-        std::erase_if(workers.running, [](const auto& w) { return w.expired(); });
-        workers.running.push_back(worker);
-        ++workers.count;
-    }
-    std::thread([worker]() mutable {
-        try {
-            worker->Execute();
-        } catch (...) {
-            // A hand-over failed on the window's side: the attempt ends without a word.
-        }
-        {
-            std::lock_guard lock(worker->control_->mutex);
-            worker->control_->ended = true;
-        }
-        worker->control_->changed.notify_all();
-        worker.reset();  // the worker frees itself unless a handle still holds it
-        Workers& all = AllWorkers();
-        {
-            std::lock_guard lock(all.mutex);
-            --all.count;
-        }
-        all.changed.notify_all();
-    }).detach();
+    const std::weak_ptr<TPathLoaderThread> handle = worker;
+    worker->run_ = AllWorkers().Start(
+        [worker]() {
+            try {
+                worker->Execute();
+            } catch (...) {
+                // A hand-over failed on the window's side: the attempt ends without a word.
+            }
+        },
+        [handle] {
+            if (auto live = handle.lock())
+                live->Terminate();
+        });
     return worker;
 }
 
@@ -121,28 +95,15 @@ bool TPathLoaderThread::Terminated() const {
 }
 
 bool TPathLoaderThread::WaitFor(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(control_->mutex);
-    return control_->changed.wait_for(lock, timeout, [this] { return control_->ended; });
+    return run_->WaitFor(timeout);
 }
 
 void TPathLoaderThread::TerminateAll() {
-    std::vector<std::shared_ptr<TPathLoaderThread>> live;
-    {
-        Workers& workers = AllWorkers();
-        std::lock_guard lock(workers.mutex);
-        for (const auto& w : workers.running) {
-            if (auto worker = w.lock())
-                live.push_back(std::move(worker));
-        }
-    }
-    for (const auto& worker : live)
-        worker->Terminate();
+    AllWorkers().TerminateAll();
 }
 
 bool TPathLoaderThread::WaitForAll(std::chrono::milliseconds timeout) {
-    Workers& workers = AllWorkers();
-    std::unique_lock lock(workers.mutex);
-    return workers.changed.wait_for(lock, timeout, [&] { return workers.count == 0; });
+    return AllWorkers().WaitForAll(timeout);
 }
 
 void TPathLoaderThread::Report(const std::exception& failure) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/detached_workers.h"
 #include "services/pathloader/path_loader_srv.h"
 #include "services/soap/soap_client.h"
 
@@ -96,6 +97,7 @@ private:
     int FErrorCode = 0;        // -1 after a refusal; the last transport failure's status code
     Callbacks callbacks_;
     std::shared_ptr<Control> control_;
+    std::shared_ptr<const DetachedWorkers::Run> run_;
 };
 
 }  // namespace korvalo

@@ -12,6 +12,7 @@
 #include "services/endpoint/dispatcher.h"
 #include "services/endpoint/http_server.h"
 #include "services/engines/avcryptmail.h"
+#include "services/program/main_components.h"
 #include "state/log/log_lines.h"
 #include "state/settings/user_ini.h"
 
@@ -82,7 +83,8 @@ TFMain::TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOpti
     : log_(log),
       notifier_(notifier),
       options_(std::move(options)),
-      serverVersion_(GetProgramVersion()) {
+      serverVersion_(GetProgramVersion()),
+      updateComp_(nullptr, options_.updateComp) {
     if (options_.protocolFile.empty()) {
         const ProgramFiles files = RunningProgramFiles();
         options_.protocolFile = files.protocolFile;
@@ -112,10 +114,10 @@ TFMain::TFMain(ILogSink& log, INotifier& notifier, TFMainParts parts, TFMainOpti
         idCard_ = std::make_unique<MissingIdCardSigner>();
     pathLoaderWindows_ = parts.pathLoaderWindows ? parts.pathLoaderWindows(*this) : nullptr;
     pathLoader_.SetWindows(pathLoaderWindows_.get());
-    pathLoader_.SetConnectionDelay(0);
-    pathLoader_.SetAllowSetProxy(true);
-    pathLoader_.SetPathLoaderURLType(TPathLoaderURLType::plDefault);
-    pathLoader_.SetLanguage(TPathLoaderLanguage::plRussian);
+    SetUpMainPathLoader(pathLoader_);
+    updateWindows_ = parts.updateWindows ? parts.updateWindows(*this) : nullptr;
+    updateComp_.SetWindows(updateWindows_.get());
+    SetUpMainUpdateComp(updateComp_);
 }
 
 TFMain::~TFMain() {
@@ -126,11 +128,6 @@ TFMain::~TFMain() {
 std::shared_ptr<TMyFile> TFMain::ProtocolFile() const {
     std::lock_guard lock(protocolMutex_);
     return myfile_;
-}
-
-UpdateCompProperties TFMain::UpdateComp() const {
-    std::lock_guard lock(updateCompMutex_);
-    return updateComp_;
 }
 
 void TFMain::LoadSettings() {
@@ -146,15 +143,7 @@ void TFMain::LoadSettings() {
         log_.PrintInfo(LogLine("Файл настроек " + paths.mainIni +
                                " не читается - действуют значения по умолчанию"));
     Settings loaded = SettingsLoader(paths, *options_.systemProxy).Load(settings_.Snapshot());
-    const PathLoaderProperties& keys = loaded.pathLoader;
-    pathLoader_.SetMenuID(keys.MenuID);
-    pathLoader_.SetAllowSetProxy(keys.AllowSetProxy);
-    pathLoader_.SetPathLoaderURLType(keys.PathLoaderURLType);
-    if (keys.PathLoaderURLType == TPathLoaderURLType::plCustom)
-        pathLoader_.SetPathLoaderURL(keys.PathLoaderURL);
-    pathLoader_.SetProxy(keys.Proxy);
-    pathLoader_.SetProxyUserName(keys.ProxyUserName);
-    pathLoader_.SetProxyPassword(keys.ProxyPassword);
+    ApplyPathLoaderSettings(pathLoader_, loaded.pathLoader);
     const bool companion = loaded.signatureKZ;
     settings_.Replace(std::move(loaded));
     if (companion)
@@ -211,10 +200,7 @@ void TFMain::FormCreate(IMainWindowHost& window) {
     // 8. The software identifier of the path loader and the update component.
     settings_.Update([](Settings& s) { s.pathLoader.SoftwareID = kSoftwareId; });
     pathLoader_.SetSoftwareID(kSoftwareId);
-    {
-        std::lock_guard lock(updateCompMutex_);
-        updateComp_.SoftwareID = kSoftwareId;
-    }
+    updateComp_.SetSoftwareID(kSoftwareId);
 
     // 9. The update check; its result does not matter.
     if (settings_.Snapshot().bCheckUpdate)

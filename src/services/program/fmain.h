@@ -16,6 +16,7 @@
 #include "services/endpoint/http_server.h"
 #include "services/pathloader/path_loader.h"
 #include "services/update/update_check.h"
+#include "services/update/update_comp.h"
 #include "state/log/myfile.h"
 #include "state/settings/settings.h"
 #include "state/settings/settings_loader.h"
@@ -51,6 +52,9 @@ struct TFMainParts {
     // The path loader's windows; without them PathLoader's Execute fails (Korvalo never calls
     // it).
     std::function<std::unique_ptr<IPathLoaderWindows>(TFMain&)> pathLoaderWindows;
+    // The update component's windows; without them UpdateComp's Execute fails (Korvalo never
+    // calls it).
+    std::function<std::unique_ptr<IUpdateWindows>(TFMain&)> updateWindows;
 };
 
 // Where TFMain finds its files and the platform; the defaults are this machine's.
@@ -74,6 +78,9 @@ struct TFMainOptions {
     std::function<void()> releaseAvest;
     // The personal certificate store's folder (default: DefaultCertStoreLocation()).
     std::filesystem::path certStore;
+    // The update component's executable, version resource and updater start (default: this
+    // program's).
+    UpdateCompEnvironment updateComp;
 };
 
 class TFMain {
@@ -121,7 +128,8 @@ public:
     HttpServer* Endpoint() { return server_.get(); }
     // True when start-up asked the application to end (the port was in use).
     bool QuitRequested() const { return quitRequested_; }
-    UpdateCompProperties UpdateComp() const;
+    // The update component: Language ru; start-up sets its SoftwareID. UI thread.
+    TUpdateComp& UpdateComp() { return updateComp_; }
     // The service-address discovery component: ConnectionDelay 0, AllowSetProxy on, plDefault,
     // plRussian; the settings feed it and start-up sets its SoftwareID. UI thread.
     TPathLoader& PathLoader() { return pathLoader_; }
@@ -141,14 +149,13 @@ private:
     mutable std::mutex protocolMutex_;
     std::shared_ptr<TMyFile> myfile_;
 
-    mutable std::mutex updateCompMutex_;
-    UpdateCompProperties updateComp_;
-
     std::unique_ptr<ISigningDialogs> dialogs_;
     std::unique_ptr<ISignatureUploader> uploader_;
     std::unique_ptr<IIdCardBatchSigner> idCard_;
     std::unique_ptr<IPathLoaderWindows> pathLoaderWindows_;
     TPathLoader pathLoader_;
+    std::unique_ptr<IUpdateWindows> updateWindows_;
+    TUpdateComp updateComp_;
     std::unique_ptr<RequestDispatcher> dispatcher_;
     std::unique_ptr<HttpServer> server_;
     bool quitRequested_ = false;

@@ -1,0 +1,130 @@
+#include "services/update/update_thread.h"
+
+#include <atomic>
+
+#include "core/text.h"
+
+namespace korvalo {
+
+namespace {
+
+// The update workers that have not ended, for a host that is about to end.
+DetachedWorkers& AllWorkers() {
+    static DetachedWorkers workers;
+    return workers;
+}
+
+}  // namespace
+
+std::string TUpdateThread::TranslateHttpError(int statusCode, const std::string& message) {
+    switch (statusCode) {
+        case 400:
+            return "Некорректный запрос";
+        case 401:
+            return "Не авторизован";
+        case 403:
+            return "Запрещено";
+        case 404:
+            return "Ресурс не найден";
+        case 407:
+            return "Необходима авторизация прокси";
+        case 408:
+            return "Время ожидания истекло";
+        case 500:
+            return "Внутренняя ошибка сервера";
+        case 502:
+            return "Некорректный шлюз";
+        case 503:
+            return "Сервис недоступен";
+        default:
+            break;
+    }
+    if (ToLowerAscii(message).find("a connection with the server could not be established") !=
+        std::string::npos)
+        return "Невозможно установить соединение с сервером";
+    return message;
+}
+
+TUpdateThread::TUpdateThread(Callbacks callbacks, SoapClientOptions soap)
+    : FDataModuleUpdateThread(std::move(soap)),
+      callbacks_(std::move(callbacks)),
+      terminated_(std::make_shared<std::atomic<bool>>(false)) {}
+
+TUpdateThread::~TUpdateThread() = default;
+
+std::shared_ptr<TUpdateThread> TUpdateThread::Create(Callbacks callbacks, SoapClientOptions soap) {
+    // The constructor is private; the worker is shared by its thread and the caller's handle.
+    struct Constructible : TUpdateThread {
+        Constructible(Callbacks c, SoapClientOptions s)
+            : TUpdateThread(std::move(c), std::move(s)) {}
+    };
+    std::shared_ptr<TUpdateThread> worker =
+        std::make_shared<Constructible>(std::move(callbacks), std::move(soap));
+    const std::weak_ptr<TUpdateThread> handle = worker;
+    worker->run_ = AllWorkers().Start(
+        [worker]() {
+            try {
+                worker->Execute();
+            } catch (...) {
+                // A hand-over failed on the window's side: the check ends without a word.
+            }
+        },
+        [handle] {
+            if (auto live = handle.lock())
+                live->Terminate();
+        });
+    return worker;
+}
+
+void TUpdateThread::Terminate() {
+    *terminated_ = true;
+    FDataModuleUpdateThread.HTTPRIO.Cancel();
+}
+
+bool TUpdateThread::Terminated() const {
+    return *terminated_;
+}
+
+bool TUpdateThread::WaitFor(std::chrono::milliseconds timeout) const {
+    return run_->WaitFor(timeout);
+}
+
+void TUpdateThread::TerminateAll() {
+    AllWorkers().TerminateAll();
+}
+
+bool TUpdateThread::WaitForAll(std::chrono::milliseconds timeout) {
+    return AllWorkers().WaitForAll(timeout);
+}
+
+void TUpdateThread::Execute() {
+    if (Terminated() || !callbacks_.FGetDataFromForm)
+        return;
+    UpdateCheckRequest request;
+    callbacks_.FGetDataFromForm(request);
+    FSoftwareID = request.SoftwareID;
+    FVersion = request.Version;
+    FURL = request.URL;
+    FProxy = request.Proxy;
+    FProxyUserName = request.ProxyUserName;
+    FProxyPassword = request.ProxyPassword;
+    try {
+        FDataModuleUpdateThread.Configure(FURL, FProxy, FProxyUserName, FProxyPassword);
+        (void)FDataModuleUpdateThread.Service.CheckVersionNew(FSoftwareID, FVersion, FErrMsg,
+                                                              FErrCode);
+        if (!Terminated() && callbacks_.FSendDataToForm)
+            callbacks_.FSendDataToForm(ToCp1251(FErrMsg), FErrCode);
+        return;
+    } catch (const SoapCancelled&) {
+        return;  // a silent cancellation reaches nobody
+    } catch (const SoapTransportError& e) {
+        if (!Terminated() && callbacks_.FSendErrorToForm)
+            callbacks_.FSendErrorToForm(
+                UpdateCheckError(TranslateHttpError(e.StatusCode(), e.what())));
+    } catch (const std::exception& e) {
+        if (!Terminated() && callbacks_.FSendErrorToForm)
+            callbacks_.FSendErrorToForm(e);
+    }
+}
+
+}  // namespace korvalo
