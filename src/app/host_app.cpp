@@ -2,20 +2,18 @@
 
 #include <QApplication>
 #include <QMetaObject>
-#include <chrono>
 
+#include "app/wiring.h"
 #include "platform/tokens/token_registry.h"
 #include "services/delivery/upload.h"
 #include "services/engines/avcryptmail.h"
 #include "services/engines/cryptidcard.h"
-#include "services/pathloader/path_loader_thread.h"
 #include "ui/dialogs/login_dialog.h"
 #include "ui/dialogs/qt_signing_dialogs.h"
 #include "ui/host/fopt.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
 #include "ui/host/qt_notifier.h"
-#include "ui/pathloader/qt_path_loader_windows.h"
 #include "ui/toolkit/ui_thread.h"
 
 namespace korvalo {
@@ -25,12 +23,20 @@ namespace {
 // Korvalo's own parts, for every factory of parts left empty.
 void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt, TokenRegistry& tokens,
                  std::function<QWidget*()> applicationWindow) {
-    // The path loader's windows; their task-bar button follows the main window's visibility.
+    // The path loader's and the update component's windows; their task-bar button follows
+    // the main window's visibility.
     if (!parts.pathLoaderWindows) {
         parts.pathLoaderWindows = [applicationWindow](TFMain&) {
             PathLoaderEnvironment environment;
             environment.applicationWindow = applicationWindow;
-            return std::make_unique<QtPathLoaderWindows>(std::move(environment));
+            return MakePathLoaderWindows(std::move(environment));
+        };
+    }
+    if (!parts.updateWindows) {
+        parts.updateWindows = [applicationWindow](TFMain&) {
+            UpdateWindowsEnvironment environment;
+            environment.applicationWindow = applicationWindow;
+            return MakeUpdateWindows(std::move(environment));
         };
     }
     if (!parts.idCard) {
@@ -134,9 +140,8 @@ void HostApplication::Stop() {
         return;
     stopped_ = true;
     UiThread::Shutdown();
-    // Path loader workers still running (their windows are gone) end at once.
-    TPathLoaderThread::TerminateAll();
-    (void)TPathLoaderThread::WaitForAll(std::chrono::seconds(2));
+    // Service workers still running (their windows are gone) end at once.
+    EndServiceWorkers();
     main_->FormClose(*windowHost_);
 }
 

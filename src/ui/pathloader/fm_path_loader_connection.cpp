@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolTip>
@@ -26,6 +25,7 @@
 #include "ui/pathloader/rich_edit_url.h"
 #include "ui/toolkit/hints.h"
 #include "ui/toolkit/ui_thread.h"
+#include "ui/toolkit/worker_link.h"
 
 namespace korvalo {
 
@@ -75,19 +75,6 @@ QString SystemDateTime(const QDateTime& moment) {
 }
 
 }  // namespace
-
-// The tie between one worker and the window, used on the UI thread only: cut when the window
-// lets the worker go, so that no later hand-over reaches the window.
-class TfmPathLoaderConnection::WorkerLink {
-public:
-    explicit WorkerLink(TfmPathLoaderConnection* window) : window_(window) {}
-    TfmPathLoaderConnection* Window() const { return attached_ ? window_.data() : nullptr; }
-    void Cut() { attached_ = false; }
-
-private:
-    QPointer<TfmPathLoaderConnection> window_;
-    bool attached_ = true;
-};
 
 PathLoaderEnvironment PathLoaderEnvironment::WithDefaults(PathLoaderEnvironment environment) {
     if (!environment.browserProxies) {
@@ -401,18 +388,18 @@ void TfmPathLoaderConnection::StartAttempt() {
     FErrorCode = 0;
     InProcess_ = true;
 
-    auto link = std::make_shared<WorkerLink>(this);
+    auto link = std::make_shared<WorkerLink<TfmPathLoaderConnection>>(this);
     TPathLoaderThread::Callbacks callbacks;
     callbacks.FGetDataFromComponent = [link](PathLoaderRequest& request) {
         (void)UiThread::Run([&] {
-            if (TfmPathLoaderConnection* window = link->Window())
+            if (TfmPathLoaderConnection* window = link->Get())
                 window->GetDataFromComponent(request);
         });
     };
     callbacks.FSendDataToComponent = [link](const std::string& MenuList,
                                             const std::string& PathList) {
         (void)UiThread::Run([&] {
-            if (TfmPathLoaderConnection* window = link->Window()) {
+            if (TfmPathLoaderConnection* window = link->Get()) {
                 link->Cut();
                 window->SendDataToComponent(MenuList, PathList);
             }
@@ -421,7 +408,7 @@ void TfmPathLoaderConnection::StartAttempt() {
     callbacks.FSendErrorToComponent = [link](const std::exception& ErrorObject, int ErrorCode) {
         const std::string message = ErrorObject.what();
         (void)UiThread::Run([&] {
-            if (TfmPathLoaderConnection* window = link->Window()) {
+            if (TfmPathLoaderConnection* window = link->Get()) {
                 link->Cut();
                 window->SendErrorToComponent(message, ErrorCode);
             }

@@ -12,6 +12,7 @@
 #include "services/pathloader/path_loader.h"
 #include "services/pathloader/path_loader_thread.h"
 #include "ui/pathloader/path_loader_environment.h"
+#include "ui/toolkit/worker_link.h"
 
 class QAction;
 class QGroupBox;
@@ -105,7 +106,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WorkerLink;
     void BuildLayout();
     void PrepareProxyMenu(int browserKind);
     void RebuildTips();
@@ -156,7 +156,7 @@ private:
     std::string FErrorMessage;
 
     std::shared_ptr<TPathLoaderThread> worker_;
-    std::shared_ptr<WorkerLink> link_;
+    std::shared_ptr<WorkerLink<TfmPathLoaderConnection>> link_;
 };
 
 // Runs the connection window modally (UI thread) with the values of args: see
