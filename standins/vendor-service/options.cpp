@@ -86,6 +86,9 @@ ServiceOptions ParseOptions(const std::vector<std::string>& args) {
             setFailure(FailureMode::Hang, arg);
         } else if (arg == "--reset") {
             setFailure(FailureMode::Reset, arg);
+        } else if (arg == "--slow") {
+            setFailure(FailureMode::Slow, arg);
+            options.delayMs = static_cast<int>(ParseNumber(arg, value(), 0, 60000));
         } else if (arg == "--fail-on-call") {
             options.failOnCalls.insert(ParseNumber(arg, value(), 1, 1000000));
         } else if (arg == "--help" || arg == "-h") {
@@ -117,6 +120,7 @@ std::string UsageText() {
            "  --garbage           an answer that is not SOAP\n"
            "  --hang              no answer at all\n"
            "  --reset             reset the connection once the request is read\n"
+           "  --slow MS           the service's answer, after MS milliseconds (up to 60000)\n"
            "  --fail-on-call K    only the K-th SOAP request fails (repeatable)\n";
 }
 

@@ -18,6 +18,7 @@ enum class FailureMode {
     Garbage,  // an answer that is not SOAP
     Hang,     // no answer; the connection stays open until the client leaves
     Reset,    // the connection is reset once the request has been read
+    Slow,     // the service's answer, sent after a delay
 };
 
 // The version of the XML Schema namespaces the answers are typed with.
@@ -35,6 +36,7 @@ struct ServiceOptions {
     FailureMode failure = FailureMode::None;
     int status = 0;              // Status
     std::string text;            // Refuse, Fault
+    int delayMs = 0;             // Slow
     std::set<long> failOnCalls;  // 1-based SOAP requests the failure applies to; empty: all
     bool help = false;
 };

@@ -397,6 +397,7 @@ Answer VendorService::Failure() {
         }
         case FailureMode::None:
         case FailureMode::Refuse:
+        case FailureMode::Slow:
             break;
     }
     return {};
@@ -424,6 +425,10 @@ Answer VendorService::Decide(const Request& request) {
     ServiceOptions effective = options_;
     if (!failing)
         effective.failure = FailureMode::None;
+    if (effective.failure == FailureMode::Slow) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.delayMs));
+        effective.failure = FailureMode::None;
+    }
     if (effective.failure != FailureMode::None && effective.failure != FailureMode::Refuse)
         return Failure();
 

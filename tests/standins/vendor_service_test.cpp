@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "catalog.h"
 #include "services/pathloader/path_loader_srv.h"
 #include "services/pathloader/vendor_addresses.h"
@@ -133,6 +135,14 @@ TEST(VendorService, AFailureModeForSomeCallsOnlyAndTheLog) {
     EXPECT_EQ(log[1]["status"], 503);
     EXPECT_NE(log[2]["answer"].get<std::string>().find("GetDllPathAndMenuResponse"),
               std::string::npos);
+}
+
+TEST(VendorService, ASlowAnswerIsTheServicesOwnAfterTheDelay) {
+    VendorServiceProcess service({"--slow", "400", "--fail-on-call", "1"});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(AskPaths(service, kSoftwareId, "").result);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_TRUE(AskPaths(service, kSoftwareId, "").result);
 }
 
 TEST(VendorService, ListensOnTheIpv6LoopbackToo) {

@@ -47,6 +47,9 @@ public:
 class UpdateModuleSlot {
 public:
     explicit UpdateModuleSlot(SoapClientOptions soap = {}) : soap_(std::move(soap)) {}
+    virtual ~UpdateModuleSlot() = default;
+    UpdateModuleSlot(const UpdateModuleSlot&) = delete;
+    UpdateModuleSlot& operator=(const UpdateModuleSlot&) = delete;
 
     // Makes the container when there is none.
     void Create();
@@ -57,7 +60,7 @@ public:
 
     // Makes the container when there is none, configures its client for the service at
     // baseAddress with the proxy settings and returns the client. Nothing is sent yet.
-    std::shared_ptr<IUpdateSrv> ConnectUpdateService(const std::string& baseAddress,
+    virtual std::shared_ptr<IUpdateSrv> ConnectUpdateService(const std::string& baseAddress,
                                                      const std::string& proxy,
                                                      const std::string& proxyUserName,
                                                      const std::string& proxyPassword);
