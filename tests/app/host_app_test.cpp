@@ -11,6 +11,7 @@
 
 #include "app/host_app.h"
 #include "core/version.h"
+#include "support/capture_server.h"
 #include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/qt/when_modal.h"
@@ -19,6 +20,7 @@
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
+#include "ui/update/fm_splash_renovar.h"
 
 namespace korvalo {
 
@@ -152,6 +154,41 @@ private slots:
                 modal->close();
             });
             QVERIFY(!loader.Execute());
+            QCOMPARE(ownButton, !mainVisible);
+        }
+        host.Window().hide();
+        host.Stop();
+    }
+
+    // Korvalo never runs its update component either; it has its splash, which likewise gets
+    // a task-bar button of its own while the main window is hidden. Closed by the person, the
+    // splash gives no verdict and nothing else is shown.
+    void theUpdateComponentHasItsWindows() {
+        HostOptions options = Options();
+        options.ownParts = true;
+        HostApplication host(options);
+        host.Start();
+        TUpdateComp& component = host.Main().UpdateComp();
+        QCOMPARE(component.SoftwareID(), std::string(kSoftwareId));
+        QCOMPARE(component.Language(), TLanguage::ru);
+        testing::CaptureServerOptions hang;
+        hang.decide = [](const testing::CapturedRequest&) {
+            testing::ServerAction action;
+            action.kind = testing::ServerAction::Kind::Hang;
+            return action;
+        };
+        testing::CaptureServer service(hang);
+        component.SetServerPath(service.Url(""));
+        for (const bool mainVisible : {false, true}) {
+            host.Window().setVisible(mainVisible);
+            bool ownButton = mainVisible;
+            testing::WhenModal([&](QWidget* modal) {
+                auto* splash = qobject_cast<TFormSplashRenovar*>(modal);
+                QVERIFY(splash != nullptr);
+                ownButton = splash->HasOwnTaskbarButton();
+                modal->close();
+            });
+            QCOMPARE(component.Execute(), 0);
             QCOMPARE(ownButton, !mainVisible);
         }
         host.Window().hide();
