@@ -53,15 +53,21 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // Every step asks the person: without a display nothing can be done.
-    if (!EnvSet("QT_QPA_PLATFORM") && !EnvSet("WAYLAND_DISPLAY") &&
-        !korvalo::DisplayConnection().reachable()) {
-        std::cerr << "korvalo-update: нет дисплея - окна проверки обновлений не могут быть "
-                     "показаны\n";
-        return korvalo::kUpdateHostError;
+    // Every step asks the person: without a display nothing can be done. The probe's
+    // connection stays open until Qt has made its own, so that a display server which resets
+    // when its last client leaves does not reset in between.
+    std::optional<korvalo::DisplayConnection> probe;
+    if (!EnvSet("QT_QPA_PLATFORM") && !EnvSet("WAYLAND_DISPLAY")) {
+        probe.emplace();
+        if (!probe->reachable()) {
+            std::cerr << "korvalo-update: нет дисплея - окна проверки обновлений не могут быть "
+                         "показаны\n";
+            return korvalo::kUpdateHostError;
+        }
     }
 
     QApplication application(argc, argv);
+    probe.reset();
     QApplication::setApplicationName(QStringLiteral("Korvalo"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(korvalo::kApplicationId));
     korvalo::UpdateHost host;

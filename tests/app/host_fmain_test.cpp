@@ -135,6 +135,50 @@ TEST_F(TFMainTest, TheUpdateCheckRunsOnlyForOne) {
     }
 }
 
+// Korvalo's own update check, "checkupdate" on or off: nothing is shown, asked, started or
+// logged, and the update component is not run.
+TEST_F(TFMainTest, TheOwnUpdateCheckDoesNothingWhetherOnOrOff) {
+    EXPECT_EQ(CheckUpdate(), 0);
+    class Windows : public IUpdateWindows {
+    public:
+        explicit Windows(int& calls) : calls_(calls) {}
+        UpdateVerdict ShowUpdateSplash(const UpdateSplashArgs&) override {
+            ++calls_;
+            return {};
+        }
+        bool MessageBox(const std::string&, const std::string&, Box) override {
+            ++calls_;
+            return true;
+        }
+
+    private:
+        int& calls_;
+    };
+    int windowCalls = 0;
+    int started = 0;
+    options_.checkUpdate = nullptr;  // Korvalo's own
+    options_.updateComp.startProgram = [&](const std::string&, const std::string&) {
+        ++started;
+        return std::error_code();
+    };
+    for (const char* value : {"1", "0"}) {
+        PutIni(std::string("[Main]\ncheckupdate=") + value + "\n");
+        TFMainParts parts;
+        parts.updateWindows = [&](TFMain&) { return std::make_unique<Windows>(windowCalls); };
+        main_ = std::make_unique<TFMain>(log, notifier, std::move(parts), options_);
+        EXPECT_EQ(main_->Store().Snapshot().bCheckUpdate, false);
+        main_->FormCreate(window);
+        EXPECT_EQ(main_->Store().Snapshot().bCheckUpdate, std::string(value) == "1");
+        EXPECT_EQ(main_->UpdateComp().SoftwareID(), kSoftwareId);
+        EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()}) << value;
+        main_->FormClose(window);
+        log.model.Clear();
+    }
+    EXPECT_EQ(windowCalls, 0);
+    EXPECT_EQ(started, 0);
+    EXPECT_TRUE(notifier.boxes.empty());
+}
+
 // A second copy: the message box, the request to end, and the remaining steps still run.
 TEST_F(TFMainTest, APortInUseShowsTheMessageAndAsksToEnd) {
     testing::PortHolder holder;
