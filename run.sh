@@ -3,6 +3,8 @@
 # certificates, and starts the card-service stand-in, the stand-in of the maker's services, the
 # demo web service and Korvalo.
 # Open the printed address in a browser and sign; Ctrl-C stops everything this script started.
+# The summary also prints how to try an update with korvalo-update: the stand-in of the maker's
+# services offers a newer Korvalo, and the updater's stand-in shows what it would get.
 #
 # Environment:
 #   KORVALO_BUILD_DIR  build folder (default: build)
@@ -135,15 +137,44 @@ card_port=$(announced "$logs/card-service.out" "listening on 127.0.0.1:" "${pids
 say "card service (ID-card stand-in) on 127.0.0.1:$card_port"
 
 # ---- the stand-in of the maker's services (path loader and update) ---------------------
-# On the port of Korvalo's built-in endpoint list, or a free one when that is taken.
+# On the port of Korvalo's built-in endpoint list, or a free one when that is taken. Its catalog
+# is the built-in one, except that it offers a Korvalo newer than this build.
 vendor_port=$("$bin/korvalo-vendor-service" --default-port)
 port_busy "$vendor_port" && vendor_port=0
-"$bin/korvalo-vendor-service" --port "$vendor_port" --log "$logs/vendor-service-requests.log" \
+version=$("$bin/korvalo" --version | awk '{ print $2 }')
+newer=$(awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3 + 1, $4 }' <<<"$version")
+cat >"$demo/vendor-catalog.json" <<CATALOG
+{"software": [
+  {"id": "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}", "module": "korvalo", "version": "$newer",
+   "download": "\${SELF}/download/korvalo-$newer.tar.gz",
+   "menus": {"": [{"name": "Основной сервер", "paths": ["\${SELF}", "\${SELF}/reserve"]},
+                  {"name": "Резервный сервер", "paths": ["\${SELF}/backup"]}]}}
+]}
+CATALOG
+"$bin/korvalo-vendor-service" --port "$vendor_port" --config "$demo/vendor-catalog.json" \
+    --log "$logs/vendor-service-requests.log" \
     >"$logs/vendor-service.out" 2>"$logs/vendor-service.log" &
 started korvalo-vendor-service $!
 vendor_port=$(announced "$logs/vendor-service.out" "listening on 127.0.0.1:" "${pids[-1]}") ||
     fail "korvalo-vendor-service did not start (see $logs/vendor-service.log)"
 say "maker's services (path loader and update stand-in) on 127.0.0.1:$vendor_port"
+
+# ---- what korvalo-update needs to try an update ---------------------------------------
+# The updater's stand-in beside the programs as "_Renovar" (korvalo-update copies it to the
+# per-user folder), and settings that send the path loader to the stand-in above. The per-user
+# folder is the demo's own, so nothing lands in the user's configuration.
+update_hint="build korvalo-update and korvalo-renovar-standin to try an update"
+if [ -x "$bin/korvalo-update" ] && [ -x "$bin/korvalo-renovar-standin" ]; then
+    cp "$bin/korvalo-renovar-standin" "$bin/_Renovar"
+    printf '[PathLoader]\r\nPathLoaderURLType=2\r\nPathLoaderURL=%s\r\n' \
+        "http://127.0.0.1:$vendor_port/scripts/PathLoaderSrv.dll" >"$demo/update.ini"
+    mkdir -p "$demo/config"
+    update_hint="DISPLAY=$DISPLAY XDG_CONFIG_HOME=$(realpath "$demo/config") \\
+                      KORVALO_INI=$(realpath "$demo/update.ini") $bin/korvalo-update
+                      (choose a connection, agree to update to $newer: the updater's stand-in
+                      shows its arguments and records them in
+                      $demo/config/VALDOR/korvalo/renovar-arguments.json)"
+fi
 
 # ---- the demo web service --------------------------------------------------------------
 demo_port=${KORVALO_DEMO_PORT:-48080}
@@ -181,6 +212,7 @@ cat <<TEXT
                       http://127.0.0.1:$vendor_port/soap/IUpdateSrv (update)
     certificates:     $demo/store (03-kozlov.p12 has the key password 1234)
     token:            $token_line
+    try an update:    $update_hint
     results (JSON):   ${demo_url}results.json
     uploads and logs: $demo/uploads, $logs
   Open the demo page in a browser on this machine. Ctrl-C stops everything.

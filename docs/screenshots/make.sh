@@ -1,7 +1,7 @@
 #!/bin/sh
 # Regenerates the pictures of this folder: builds korvalo-screenshots and runs it on a virtual
-# X display (Xvfb), which renders every signing dialog, the main window and the path loader's
-# windows to a PNG file here.
+# X display (Xvfb), which renders every signing dialog, the main window, the path loader's
+# windows and the update component's splash and question to a PNG file here.
 #
 #   docs/screenshots/make.sh [BUILD-FOLDER]      (default: build)
 set -eu

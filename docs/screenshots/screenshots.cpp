@@ -1,5 +1,6 @@
 // korvalo-screenshots: renders the signing dialogs and the main window over a fixture
-// certificate store, and the path loader's windows, and saves each as a PNG file.
+// certificate store, the path loader's windows and the update component's splash and question,
+// and saves each as a PNG file.
 // docs/screenshots/make.sh runs it under Xvfb.
 //
 //   korvalo-screenshots OUTPUT-FOLDER
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "support/capture_server.h"
 #include "support/qt/dialog_test_support.h"
 #include "ui/dialogs/fsign.h"
 #include "ui/dialogs/fsignjson.h"
@@ -27,6 +29,8 @@
 #include "ui/host/qt_log_sink.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
 #include "ui/pathloader/fm_path_loader_menu.h"
+#include "ui/update/fm_splash_renovar.h"
+#include "ui/update/qt_update_windows.h"
 
 using namespace korvalo;
 using namespace korvalo::dialogtest;
@@ -219,6 +223,29 @@ int main(int argc, char** argv) {
                                QStringLiteral("Резервный сервер"),
                                QStringLiteral("Тестовый сервер")});
             ok &= Save(window, out / "pathloader-menu.png");
+        }
+    }
+    {
+        // The update component: the splash while a service that never answers thinks, and the
+        // question.
+        testing::CaptureServerOptions silent;
+        silent.decide = [](const testing::CapturedRequest&) {
+            testing::ServerAction hang;
+            hang.kind = testing::ServerAction::Kind::Hang;
+            return hang;
+        };
+        testing::CaptureServer service(silent);
+        UpdateWindowsEnvironment update;
+        {
+            TFormSplashRenovar window(
+                update, UpdateSplashArgs{"{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}", "1.0.0.0",
+                                         service.Url(""), "", "", ""});
+            ok &= Save(window, out / "update-splash.png");
+        }
+        {
+            const auto box = MakeUpdateMessageBox("Версия программы устарела. Обновить программу?",
+                                                  "korvalo", IUpdateWindows::Box::Question);
+            ok &= Save(*box, out / "update-question.png");
         }
     }
     std::error_code ignored;

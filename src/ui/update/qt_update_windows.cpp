@@ -1,6 +1,6 @@
 #include "ui/update/qt_update_windows.h"
 
-#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "ui/toolkit/foreground.h"
@@ -9,26 +9,38 @@
 
 namespace korvalo {
 
+std::unique_ptr<QMessageBox> MakeUpdateMessageBox(const std::string& text,
+                                                  const std::string& caption,
+                                                  IUpdateWindows::Box box) {
+    const bool question = box == IUpdateWindows::Box::Question;
+    const QMessageBox::Icon icon = question                            ? QMessageBox::Question
+                                   : box == IUpdateWindows::Box::Error ? QMessageBox::Critical
+                                                                       : QMessageBox::NoIcon;
+    auto window = std::make_unique<QMessageBox>(
+        icon, QString::fromStdString(caption), QString::fromStdString(text),
+        question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    window->setObjectName(QStringLiteral("MessageBox"));
+    if (question) {
+        window->button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+        window->button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+        window->setDefaultButton(QMessageBox::Yes);
+    }
+    window->setWindowModality(Qt::ApplicationModal);
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    return window;
+}
+
 UpdateVerdict QtUpdateWindows::ShowUpdateSplash(const UpdateSplashArgs& args) {
     return korvalo::ShowUpdateSplash(environment_, args);
 }
 
 bool QtUpdateWindows::MessageBox(const std::string& text, const std::string& caption, Box box) {
     return UiThread::Call([&] {
-               const bool question = box == Box::Question;
-               QMessageBox window(question            ? QMessageBox::Question
-                                  : box == Box::Error ? QMessageBox::Critical
-                                                      : QMessageBox::NoIcon,
-                                  QString::fromStdString(caption), QString::fromStdString(text),
-                                  question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
-               window.setObjectName(QStringLiteral("MessageBox"));
-               if (question)
-                   window.setDefaultButton(QMessageBox::Yes);
-               window.setWindowModality(Qt::ApplicationModal);
-               window.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-               QTimer::singleShot(0, &window, [&window] { ForceForegroundWindow(&window); });
-               const int answer = window.exec();
-               return question ? answer == QMessageBox::Yes : true;
+               const std::unique_ptr<QMessageBox> window = MakeUpdateMessageBox(text, caption, box);
+               QMessageBox* shown = window.get();
+               QTimer::singleShot(0, shown, [shown] { ForceForegroundWindow(shown); });
+               const int answer = window->exec();
+               return box == Box::Question ? answer == QMessageBox::Yes : true;
            })
         .value_or(false);
 }

@@ -240,6 +240,10 @@ private slots:
                 icon = seen->icon();
                 yesIsDefault = seen->defaultButton() != nullptr &&
                                seen->defaultButton() == seen->button(QMessageBox::Yes);
+                if (c.box == IUpdateWindows::Box::Question) {
+                    QCOMPARE(seen->button(QMessageBox::Yes)->text(), QStringLiteral("Да"));
+                    QCOMPARE(seen->button(QMessageBox::No)->text(), QStringLiteral("Нет"));
+                }
                 QAbstractButton* button = seen->button(QMessageBox::Ok);
                 if (button == nullptr)
                     button = seen->button(c.yes ? QMessageBox::Yes : QMessageBox::No);
