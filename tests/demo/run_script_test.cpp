@@ -135,6 +135,16 @@ TEST_F(RunScriptTest, RunsTheDemoAndStopsEverythingOnCtrlC) {
     EXPECT_EQ(pathLoader.status, 200) << pathLoader.body;
     EXPECT_NE(pathLoader.body.find(">true</return>"), std::string::npos) << pathLoader.body;
 
+    // How to try an update: korvalo-update against this stand-in, with the updater's stand-in
+    // ready beside it and settings that name the stand-in.
+    const std::size_t hint = log.find("try an update:    DISPLAY=");
+    ASSERT_NE(hint, std::string::npos) << log;
+    EXPECT_NE(log.find("/korvalo-update", hint), std::string::npos) << log;
+    EXPECT_TRUE(fs::exists(fs::path(KORVALO_BUILD_DIR) / "bin" / "_Renovar"));
+    EXPECT_NE(ReadBytesOrEmpty(fs::path(KORVALO_BUILD_DIR) / "korvalo-demo" / "update.ini")
+                  .find("PathLoaderURL=http://127.0.0.1:" + std::to_string(vendorPort) + "/"),
+              std::string::npos);
+
     // The page's forms point at the running Korvalo.
     const HttpReply page = HttpCall(port, "GET", "/");
     EXPECT_NE(page.body.find("action=\"http://127.0.0.1:48051/\""), std::string::npos);
