@@ -14,6 +14,7 @@
 #include "support/http_exchange.h"
 #include "support/recording_doubles.h"
 #include "support/system_proxy_double.h"
+#include "support/update_doubles.h"
 
 namespace korvalo {
 namespace {
@@ -139,22 +140,7 @@ TEST_F(TFMainTest, TheUpdateCheckRunsOnlyForOne) {
 // logged, and the update component is not run.
 TEST_F(TFMainTest, TheOwnUpdateCheckDoesNothingWhetherOnOrOff) {
     EXPECT_EQ(CheckUpdate(), 0);
-    class Windows : public IUpdateWindows {
-    public:
-        explicit Windows(int& calls) : calls_(calls) {}
-        UpdateVerdict ShowUpdateSplash(const UpdateSplashArgs&) override {
-            ++calls_;
-            return {};
-        }
-        bool MessageBox(const std::string&, const std::string&, Box) override {
-            ++calls_;
-            return true;
-        }
-
-    private:
-        int& calls_;
-    };
-    int windowCalls = 0;
+    std::vector<testing::ScriptedUpdateWindows*> windows;
     int started = 0;
     options_.checkUpdate = nullptr;  // Korvalo's own
     options_.updateComp.startProgram = [&](const std::string&, const std::string&) {
@@ -164,19 +150,26 @@ TEST_F(TFMainTest, TheOwnUpdateCheckDoesNothingWhetherOnOrOff) {
     for (const char* value : {"1", "0"}) {
         PutIni(std::string("[Main]\ncheckupdate=") + value + "\n");
         TFMainParts parts;
-        parts.updateWindows = [&](TFMain&) { return std::make_unique<Windows>(windowCalls); };
+        parts.updateWindows = [&](TFMain&) {
+            auto made = std::make_unique<testing::ScriptedUpdateWindows>();
+            windows.push_back(made.get());
+            return made;
+        };
         main_ = std::make_unique<TFMain>(log, notifier, std::move(parts), options_);
         EXPECT_EQ(main_->Store().Snapshot().bCheckUpdate, false);
         main_->FormCreate(window);
         EXPECT_EQ(main_->Store().Snapshot().bCheckUpdate, std::string(value) == "1");
         EXPECT_EQ(main_->UpdateComp().SoftwareID(), kSoftwareId);
-        EXPECT_EQ(Messages(), std::vector<std::string>{StoreLine()}) << value;
+        EXPECT_EQ(log.Messages(), std::vector<std::string>{StoreLine()}) << value;
+        ASSERT_EQ(windows.size(), 1u);
+        EXPECT_TRUE(windows[0]->splashes.empty() && windows[0]->boxes.empty()) << value;
         main_->FormClose(window);
-        log.model.Clear();
+        main_.reset();
+        windows.clear();
+        log.ClearInfo();
     }
-    EXPECT_EQ(windowCalls, 0);
     EXPECT_EQ(started, 0);
-    EXPECT_TRUE(notifier.boxes.empty());
+    EXPECT_TRUE(notifier.Boxes().empty());
 }
 
 // A second copy: the message box, the request to end, and the remaining steps still run.

@@ -2,16 +2,15 @@
 // settings, and its exit statuses when discovery ends without a connection or a component
 // raises an error.
 
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <filesystem>
 
 #include "app/update_host.h"
 #include "core/version.h"
 #include "support/files.h"
+#include "support/qt/update_desk.h"
 #include "support/qt/when_modal.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
 
@@ -22,34 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 using vendortest::VendorServiceProcess;
-
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
-// Answers every message box that comes up with its default button, and keeps its text.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer() { qApp->installEventFilter(this); }
-    ~BoxAnswerer() override { qApp->removeEventFilter(this); }
-    QStringList seen;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box != nullptr && event->type() == QEvent::Show) {
-            seen << box->windowTitle() + "|" + box->text();
-            QTimer::singleShot(0, box, [box] {
-                if (box->defaultButton() != nullptr)
-                    box->defaultButton()->click();
-                else
-                    box->done(QMessageBox::Ok);
-            });
-        }
-        return false;
-    }
-};
 
 }  // namespace
 
@@ -71,10 +42,10 @@ private:
         options.settingsPaths =
             SettingsPaths{(dir_ / "bin" / "korvalo.ini").string(),
                           (dir_ / "config" / "VALDOR" / "korvalo" / "korvalo.ini").string(), ""};
-        options.systemProxy = std::make_shared<NoProxy>();
+        options.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options.pathLoader.browserProxies = [] { return BrowserProxies{}; };
         options.pathLoader.openUrl = [](const std::string&) {};
-        options.pathLoader.soap.systemProxy = std::make_shared<NoProxy>();
+        options.pathLoader.soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options.pathLoader.soap.systemNoProxy = "";
         options.updateWindows.soap = options.pathLoader.soap;
         options.updateComp.module = std::make_shared<UpdateModuleSlot>(options.pathLoader.soap);
@@ -135,10 +106,10 @@ private slots:
             options.insert(options.end(), c.options.begin(), c.options.end());
             VendorServiceProcess service(options);
             UpdateHost host(Options(service));
-            BoxAnswerer boxes;
+            testing::UpdateDesk desk;
             QCOMPARE(host.Run(), kUpdateHostError);
-            QVERIFY(!boxes.seen.isEmpty());
-            QCOMPARE(boxes.seen.back(), c.box);
+            QVERIFY(!desk.seen.isEmpty());
+            QCOMPARE(desk.seen.back(), c.box + "|error");
         }
     }
 };

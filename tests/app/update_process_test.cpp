@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "core/version.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/renovar_standin.h"
 #include "support/vendor_service_process.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 
 extern char** environ;
@@ -83,14 +83,10 @@ protected:
     // Waits up to thirty seconds for a visible window of the process with that size.
     std::string WaitForWindow(pid_t pid, const std::string& size,
                               const std::vector<std::string>& env) const {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::vector<std::string> found = WindowsOfSize(pid, size, env);
-            if (!found.empty())
-                return found.front();
-            std::this_thread::sleep_for(50ms);
-        }
-        return {};
+        std::vector<std::string> found;
+        (void)testing::WaitUntil([&] { return !(found = WindowsOfSize(pid, size, env)).empty(); },
+                                 30s, 50ms);
+        return found.empty() ? std::string() : found.front();
     }
 
     TempDir dir_;
@@ -138,14 +134,14 @@ TEST_F(UpdateProcessTest, ChoiceSplashQuestionAndTheUpdatersArguments) {
 
     // The question, captioned with the internal name: Yes is its default answer.
     std::string question;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (question.empty() && std::chrono::steady_clock::now() < deadline) {
-        const auto found = Xdotool({"search", "--onlyvisible", "--name", "^korvalo$"}, env);
-        if (found && !found->empty())
-            question = found->substr(0, found->find('\n'));
-        else
-            std::this_thread::sleep_for(50ms);
-    }
+    (void)testing::WaitUntil(
+        [&] {
+            const auto found = Xdotool({"search", "--onlyvisible", "--name", "^korvalo$"}, env);
+            if (found && !found->empty())
+                question = found->substr(0, found->find('\n'));
+            return !question.empty();
+        },
+        30s, 50ms);
     ASSERT_FALSE(question.empty()) << ReadBytesOrEmpty(dir_ / "update.log");
     EXPECT_TRUE(WindowsOfSize(update.Pid(), "413x98", env).empty());  // the splash has gone
     std::optional<int> status;
@@ -176,7 +172,7 @@ TEST_F(UpdateProcessTest, ChoiceSplashQuestionAndTheUpdatersArguments) {
               ReadBytesOrEmpty(Bin() / "_Renovar"));
 
     // The update service was asked below the chosen connection's first path.
-    const auto log = vendortest::ReadVendorLog(dir_ / "vendor.log");
+    const auto log = testing::ReadJsonLines(dir_ / "vendor.log");
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1]["target"], "/reserve/soap/IUpdateSrv");
     EXPECT_NE(log[1]["body"].get<std::string>().find("CheckVersionNew"), std::string::npos);

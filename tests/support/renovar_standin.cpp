@@ -1,9 +1,9 @@
 #include "support/renovar_standin.h"
 
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "support/files.h"
+#include "support/wait.h"
 
 namespace korvalo::testing {
 
@@ -13,16 +13,11 @@ std::string RenovarStandinExecutable() {
 
 std::optional<std::vector<std::string>> WaitForRenovarRecord(const std::filesystem::path& file,
                                                              std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-        // The stand-in writes the record under a passing name and renames it: whole or absent.
-        const std::string text = ReadBytesOrEmpty(file);
-        if (!text.empty())
-            return nlohmann::json::parse(text).at("arguments").get<std::vector<std::string>>();
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    // The stand-in writes the record under a passing name and renames it: whole or absent.
+    std::string text;
+    if (!WaitUntil([&] { return !(text = ReadBytesOrEmpty(file)).empty(); }, limit))
+        return std::nullopt;
+    return nlohmann::json::parse(text).at("arguments").get<std::vector<std::string>>();
 }
 
 }  // namespace korvalo::testing

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "support/files.h"
+#include "support/wait.h"
 
 namespace korvalo {
 namespace {
@@ -41,20 +41,17 @@ TEST(SplitCommandLine, BlanksSeparateAndDoubleQuotesGroup) {
         EXPECT_EQ(SplitCommandLine(c.text), c.args) << c.text;
 }
 
-// Waits until the file has lines, at most ten seconds.
+// The file's lines once its last line is "end" (at most ten seconds), else nothing.
 std::vector<std::string> WaitForLines(const fs::path& file) {
-    for (int i = 0; i < 1000; ++i) {
-        const std::string text = ReadBytesOrEmpty(file);
-        if (text.ends_with("end\n")) {
-            std::vector<std::string> lines;
-            std::istringstream in(text);
-            for (std::string line; std::getline(in, line);)
-                lines.push_back(line);
-            return lines;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
+    std::string text;
+    if (!testing::WaitUntil([&] { return (text = ReadBytesOrEmpty(file)).ends_with("end\n"); },
+                            std::chrono::seconds(10)))
+        return {};
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 TEST(StartDetached, ItsOwnSessionItsArgumentsAndNoInheritedDescriptors) {

@@ -14,6 +14,7 @@
 
 #include "support/files.h"
 #include "support/renovar_standin.h"
+#include "support/update_doubles.h"
 
 namespace korvalo {
 namespace {
@@ -26,78 +27,8 @@ using testing::WriteBytes;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-// Windows that record what they were asked and answer from a script.
-class ScriptedWindows : public IUpdateWindows {
-public:
-    std::function<UpdateVerdict(const UpdateSplashArgs&)> splash = [](const UpdateSplashArgs&) {
-        return UpdateVerdict{};
-    };
-    bool answer = true;
-    std::vector<UpdateSplashArgs> splashes;
-    std::vector<std::string> boxes;  // "caption|text|icon" with icon "-", "error" or "question"
-
-    UpdateVerdict ShowUpdateSplash(const UpdateSplashArgs& args) override {
-        splashes.push_back(args);
-        return splash(args);
-    }
-    bool MessageBox(const std::string& text, const std::string& caption, Box box) override {
-        boxes.push_back(caption + "|" + text + "|" +
-                        (box == Box::Plain   ? "-"
-                         : box == Box::Error ? "error"
-                                             : "question"));
-        return box == Box::Question ? answer : true;
-    }
-};
-
-// The service of the user-interface thread: the download address from a script.
-class ScriptedService : public IUpdateSrv {
-public:
-    std::string link = "http://vendor.example/get/korvalo 2.0.0.0.tar.gz";
-    int errCode = 0;
-    std::string errMsg;
-    std::vector<std::string> calls;
-
-    int CheckVersion(const std::string&, const std::string&, int, int, std::string&,
-                     int&) override {
-        calls.push_back("CheckVersion");
-        return 0;
-    }
-    int CheckVersionNew(const std::string&, const std::string&, std::string&, int&) override {
-        calls.push_back("CheckVersionNew");
-        return 0;
-    }
-    std::string GetDownloadLink(const std::string&, int, std::string&, int&) override {
-        calls.push_back("GetDownloadLink");
-        return "";
-    }
-    std::string GetDownloadLinkNew(const std::string& id, std::string& message,
-                                   int& code) override {
-        calls.push_back("GetDownloadLinkNew(" + id + "," + message + "," + std::to_string(code) +
-                        ")");
-        message = errMsg;
-        code = errCode;
-        return link;
-    }
-};
-
-// The container slot, handing out the scripted service and recording how it was connected.
-class ScriptedSlot : public UpdateModuleSlot {
-public:
-    std::shared_ptr<ScriptedService> service = std::make_shared<ScriptedService>();
-    std::vector<std::string> connections;  // "address|proxy|user|password"
-    std::string failure;                   // not empty: connecting throws this
-
-    std::shared_ptr<IUpdateSrv> ConnectUpdateService(const std::string& address,
-                                                     const std::string& proxy,
-                                                     const std::string& user,
-                                                     const std::string& password) override {
-        Create();
-        connections.push_back(address + "|" + proxy + "|" + user + "|" + password);
-        if (!failure.empty())
-            throw std::runtime_error(failure);
-        return service;
-    }
-};
+using ScriptedWindows = testing::ScriptedUpdateWindows;
+using ScriptedSlot = testing::ScriptedUpdateSlot;
 
 // A program folder "my bin" with the program "korvalo" and the updater's stand-in as
 // "_Renovar", a private application-data folder, and the component acting for the program.

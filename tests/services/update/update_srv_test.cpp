@@ -8,7 +8,6 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "core/text.h"
 #include "services/update/dm_update.h"
@@ -16,7 +15,9 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/processes.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
+#include "support/wait.h"
 
 namespace korvalo {
 namespace {
@@ -29,14 +30,9 @@ using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
 SoapClientOptions Direct() {
     SoapClientOptions soap;
-    soap.systemProxy = std::make_shared<NoProxy>();
+    soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
     soap.systemNoProxy = "";
     return soap;
 }
@@ -244,10 +240,13 @@ TEST(UpdateThread, AnUnreachableServiceCannotBeConnected) {
 }
 
 TEST(UpdateThread, ATerminatedWorkerEndsAtOnceAndTellsNobody) {
-    VendorServiceProcess service({"--hang"});
+    TempDir dir;
+    VendorServiceProcess service({"--hang", "--log", (dir / "log").string()});
     Window window;
     auto worker = window.Start(service.Url());
-    std::this_thread::sleep_for(300ms);  // the call is under way
+    // The call is under way once the service has read it.
+    ASSERT_TRUE(
+        testing::WaitUntil([&] { return !testing::ReadJsonLines(dir / "log").empty(); }, 20s));
     TUpdateThread::TerminateAll();
     ASSERT_TRUE(TUpdateThread::WaitForAll(5s));
     EXPECT_TRUE(worker->Terminated());

@@ -22,8 +22,10 @@
 #include "support/delivery_doubles.h"
 #include "support/files.h"
 #include "support/processes.h"
+#include "support/qt/update_desk.h"
 #include "support/qt/when_modal.h"
 #include "support/renovar_standin.h"
+#include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/update/fm_splash_renovar.h"
 #include "ui/update/qt_update_windows.h"
@@ -39,14 +41,9 @@ using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-class NoProxy : public ISystemProxySource {
-public:
-    SystemProxy GetSystemProxy() override { return {}; }
-};
-
 SoapClientOptions Direct() {
     SoapClientOptions soap;
-    soap.systemProxy = std::make_shared<NoProxy>();
+    soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
     soap.systemNoProxy = "";
     return soap;
 }
@@ -81,38 +78,6 @@ std::string VerdictAnswer(int code, const std::string& message) {
            message + R"(</strErrMsg><iErrCode xsi:type="xsd:int">)" + std::to_string(code) +
            R"(</iErrCode></NS1:CheckVersionNewResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>)";
 }
-
-// What the person sees, while it lives: every splash and message box that comes up, in order
-// ("splash", or "caption|text|icon" of a box), with the boxes answered (Yes or No for a
-// question, as told).
-class Desk : public QObject {
-public:
-    explicit Desk(bool yes = true) : yes_(yes) { qApp->installEventFilter(this); }
-    ~Desk() override { qApp->removeEventFilter(this); }
-    QStringList seen;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Show)
-            return false;
-        if (qobject_cast<TFormSplashRenovar*>(watched) != nullptr) {
-            seen << QStringLiteral("splash");
-        } else if (auto* box = qobject_cast<QMessageBox*>(watched)) {
-            const QString icon = box->icon() == QMessageBox::Critical   ? QStringLiteral("error")
-                                 : box->icon() == QMessageBox::Question ? QStringLiteral("question")
-                                                                        : QStringLiteral("-");
-            seen << box->windowTitle() + "|" + box->text() + "|" + icon;
-            QAbstractButton* button = box->button(QMessageBox::Ok);
-            if (button == nullptr)
-                button = box->button(yes_ ? QMessageBox::Yes : QMessageBox::No);
-            QTimer::singleShot(0, button, &QAbstractButton::click);
-        }
-        return false;
-    }
-
-private:
-    bool yes_;
-};
 
 }  // namespace
 
@@ -353,7 +318,7 @@ private slots:
                 component.SetProxyUser("alice");
                 component.SetProxyPass("secret");
             }
-            Desk desk(c.yes);
+            testing::UpdateDesk desk(c.yes);
             int result = -1;
             std::string thrown;
             try {
