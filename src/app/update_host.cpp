@@ -53,6 +53,7 @@ UpdateHost::~UpdateHost() {
 
 void UpdateHost::LoadSettings() {
     const SettingsPaths& paths = *options_.settingsPaths;
+    // A settings file that cannot be made is Korvalo's to report; this host reads what there is.
     (void)PrepareUserIni(paths);
     const Settings loaded = SettingsLoader(paths, *options_.systemProxy).Load(Settings{});
     ApplyPathLoaderSettings(pathLoader_, loaded.pathLoader);
@@ -67,7 +68,7 @@ int UpdateHost::Fail(const std::string& message) {
 
 int UpdateHost::Run() {
     LoadSettings();
-    (void)updateComp_.PrepareFiles(options_.programPath);
+    (void)updateComp_.PrepareFiles(options_.programPath);  // always 0; failures are ignored
 
     try {
         if (!pathLoader_.Execute())

@@ -50,7 +50,7 @@ public:
     // ServerPath, Language ru and the path loader's proxy values. Returns Execute's result;
     // kUpdateHostNoConnection when discovery was cancelled or failed; kUpdateHostError when
     // either component raised an error (shown in an error box first).
-    int Run();
+    [[nodiscard]] int Run();
 
     TPathLoader& PathLoader() { return pathLoader_; }
     TUpdateComp& UpdateComp() { return updateComp_; }

@@ -22,6 +22,7 @@ void EndServiceWorkers() {
     TPathLoaderThread::TerminateAll();
     TUpdateThread::TerminateAll();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    // A worker still running after that ends with the process; nothing waits for it.
     (void)TPathLoaderThread::WaitForAll(std::chrono::seconds(2));
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

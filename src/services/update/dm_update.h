@@ -60,10 +60,9 @@ public:
 
     // Makes the container when there is none, configures its client for the service at
     // baseAddress with the proxy settings and returns the client. Nothing is sent yet.
-    virtual std::shared_ptr<IUpdateSrv> ConnectUpdateService(const std::string& baseAddress,
-                                                     const std::string& proxy,
-                                                     const std::string& proxyUserName,
-                                                     const std::string& proxyPassword);
+    [[nodiscard]] virtual std::shared_ptr<IUpdateSrv> ConnectUpdateService(
+        const std::string& baseAddress, const std::string& proxy, const std::string& proxyUserName,
+        const std::string& proxyPassword);
 
     // The SOAP client settings of every container and worker of the update service.
     const SoapClientOptions& Soap() const { return soap_; }

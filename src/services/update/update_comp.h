@@ -54,9 +54,10 @@ public:
     // Runs the splash window modally while a worker asks the service at args.URL for the
     // verdict on args.Version. The window closed other than by the worker gives verdict 0.
     // Throws when the window cannot be run.
-    virtual UpdateVerdict ShowUpdateSplash(const UpdateSplashArgs& args) = 0;
+    [[nodiscard]] virtual UpdateVerdict ShowUpdateSplash(const UpdateSplashArgs& args) = 0;
     // Shows a message box; true when the person answered Yes (Question) or OK.
-    virtual bool MessageBox(const std::string& text, const std::string& caption, Box box) = 0;
+    [[nodiscard]] virtual bool MessageBox(const std::string& text, const std::string& caption,
+                                          Box box) = 0;
 };
 
 // The download address could not be had: the service's message.

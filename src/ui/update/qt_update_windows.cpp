@@ -38,7 +38,8 @@ bool QtUpdateWindows::MessageBox(const std::string& text, const std::string& cap
     return UiThread::Call([&] {
                const std::unique_ptr<QMessageBox> window = MakeUpdateMessageBox(text, caption, box);
                QMessageBox* shown = window.get();
-               QTimer::singleShot(0, shown, [shown] { ForceForegroundWindow(shown); });
+               // Raised at once; the window system may grant the activation later.
+               QTimer::singleShot(0, shown, [shown] { (void)ForceForegroundWindow(shown); });
                const int answer = window->exec();
                return box == Box::Question ? answer == QMessageBox::Yes : true;
            })
