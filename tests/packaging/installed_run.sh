@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The package unpacked into a temporary root (dpkg -x) and run from there as an installed
 # program, in the environment of a fresh login with a new home folder:
-#   - --version and --help answer at once, also while a copy holds the port;
+#   - --version and --help answer at once, also while a copy holds the port, and those of
+#     korvalo-update;
 #   - offscreen it answers OPTIONS on port 48051 and writes nothing beside the program;
 #   - on a display with a notification area (Xvfb, trayer), the settings dialog opened from the
 #     tray menu saves to the user's own settings file ~/.config/korvalo/korvalo.ini;
@@ -74,6 +75,8 @@ dpkg -x "$deb" "$root"
 korvalo="$root/usr/bin/korvalo"
 [ -L "$korvalo" ] || fail "usr/bin/korvalo is not a symbolic link"
 program_dir="$root/usr/lib/korvalo"
+# What the package put beside the program: the programs and the marker.
+packaged=$(ls -A "$program_dir" | tr '\n' ' ')
 home="$work/home"
 mkdir -p "$home" "$work/tmp"
 chmod 700 "$work/tmp"
@@ -99,6 +102,13 @@ for expected in "установленная программа" "$home/.config/k
     "$home/.local/state/korvalo/request.txt" "$program_dir/tinyWebServer/run.sh"; do
     grep -qF -- "$expected" <<<"$help" || fail "--help does not name $expected:"$'\n'"$help"
 done
+# The update host acts for the korvalo beside it, with the user's own folders.
+update="$program_dir/korvalo-update"
+[ "$("${fresh[@]}" "$update" --version)" = "korvalo-update $version" ] ||
+    fail "korvalo-update --version printed '$("${fresh[@]}" "$update" --version)'"
+update_help=$("${fresh[@]}" "$update" --help)
+grep -qF -- "$home/.config/VALDOR/korvalo/" <<<"$update_help" ||
+    fail "korvalo-update --help does not name the per-user folder:"$'\n'"$update_help"
 pass "--version and --help"
 
 # ---- offscreen: the endpoint -----------------------------------------------------------
@@ -108,7 +118,7 @@ pass "the unpacked program answers OPTIONS on port $port"
 [ "$(timeout 10 "${fresh[@]}" QT_QPA_PLATFORM=offscreen "$korvalo" --version)" = \
     "Korvalo $version" ] || fail "--version while a copy runs"
 stop_korvalo
-[ "$(ls -A "$program_dir" | tr '\n' ' ')" = "korvalo korvalo.installed " ] ||
+[ "$(ls -A "$program_dir" | tr '\n' ' ')" = "$packaged" ] ||
     fail "files appeared beside the program: $(ls -A "$program_dir")"
 [ -d "$home/.config/korvalo" ] || fail "the settings folder was not made"
 [ "$(stat -c %a "$home/.config/korvalo")" = 700 ] || fail "the settings folder is not private"
@@ -174,7 +184,7 @@ wait_for 100 file_has "$work/debug.log" "$program_dir/tinyWebServer/run.sh" ||
     fail "the companion server was not looked for in $program_dir/tinyWebServer/"
 file_has "$work/debug.log" "Администратора" && fail "the administrator hint was logged"
 stop_korvalo
-[ "$(ls -A "$program_dir" | tr '\n' ' ')" = "korvalo korvalo.installed " ] ||
+[ "$(ls -A "$program_dir" | tr '\n' ' ')" = "$packaged" ] ||
     fail "files appeared beside the program: $(ls -A "$program_dir")"
 pass "debug on: $protocol created and written; companion looked for in $program_dir"
 echo "installed run: all checks passed"
