@@ -73,6 +73,14 @@ protected:
     std::string StoreLine() const {
         return "Хранилище сертификатов: " + (dir_ / "certs" / "MY").string();
     }
+    // The start-up line that names the endpoint's addresses.
+    std::string AddressLine(const std::string& addresses, const std::string& scope) {
+        return "Korvalo принимает запросы на адресах " + addresses + " (" + scope + ")";
+    }
+    std::string LoopbackLine() {
+        const std::string port = std::to_string(Port());
+        return AddressLine("127.0.0.1:" + port + ", [::1]:" + port, "только этот компьютер");
+    }
 
     testing::TempDir temp_;
     const fs::path dir_ = temp_.path();
@@ -114,10 +122,14 @@ TEST_F(TFMainTest, StartUpRunsItsStepsInOrder) {
     EXPECT_EQ(main.UpdateComp().Language(), TLanguage::ru);
     EXPECT_EQ(updateChecks, 1);
     EXPECT_TRUE(notifier.Boxes().empty());
-    // The only line names the store folder, which start-up leaves to the dialogs to make.
-    EXPECT_EQ(log.Messages(), std::vector<std::string>{StoreLine()});
+    // The lines name the store folder, which start-up leaves to the dialogs to make, and the
+    // addresses the endpoint listens on: the loopback ones.
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{StoreLine(), LoopbackLine()}));
     EXPECT_FALSE(fs::exists(dir_ / "certs"));
     EXPECT_EQ(main.CertStoreLocation(), dir_ / "certs" / "MY");
+    EXPECT_EQ(main.Endpoint()->ListenAddresses(),
+              (std::vector<std::string>{"127.0.0.1:" + std::to_string(Port()),
+                                        "[::1]:" + std::to_string(Port())}));
     EXPECT_FALSE(main.QuitRequested());
 
     const auto answer = testing::Options(Port());
@@ -203,7 +215,7 @@ TEST_F(TFMainTest, AProtocolFileThatCannotBeMadeSwitchesDebugOff) {
     EXPECT_FALSE(main.Store().Snapshot().debug);
     EXPECT_FALSE(main.Store().Snapshot().debugExt);
     const std::vector<std::string> lines = {
-        StoreLine(),
+        StoreLine(), LoopbackLine(),
         "Ошибка при создании файла протокола - запустите программу от имени Администратора"};
     EXPECT_EQ(log.Messages(), lines);
     EXPECT_TRUE(main.Endpoint()->Active());
@@ -227,15 +239,16 @@ TEST_F(TFMainTest, AnInstalledProgramMakesItsUsersSettingsAndStateFolders) {
     EXPECT_EQ(fs::status(dir_ / "state").permissions(), fs::perms::owner_all);
     const std::string made = "Файл настроек " + options_.settingsPaths.mainIni + " создан из " +
                              options_.settingsPaths.defaultsIni;
-    ASSERT_EQ(log.Lines().size(), 2u);
+    ASSERT_EQ(log.Lines().size(), 3u);
     EXPECT_NE(log.Lines()[0].find(made), std::string::npos) << log.Lines()[0];
     EXPECT_EQ(log.Messages()[1], StoreLine());
+    EXPECT_EQ(log.Messages()[2], LoopbackLine());
 
     // A reload keeps the user's file as it is now.
     std::ofstream(options_.settingsPaths.mainIni) << "[Main]\n";
     main.LoadSettings();
     EXPECT_FALSE(main.Store().Snapshot().debug);
-    EXPECT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines().size(), 3u);
 }
 
 TEST_F(TFMainTest, WithoutDebugNoProtocolFileIsTouched) {
@@ -263,9 +276,10 @@ TEST_F(TFMainTest, AnUnreadableSettingsFileGivesDefaultsAndALogLine) {
     const Settings settings = main_->Store().Snapshot();
     EXPECT_EQ(settings.proxyPort, 80);
     EXPECT_FALSE(settings.debug);
-    ASSERT_EQ(log.Lines().size(), 2u);
+    ASSERT_EQ(log.Lines().size(), 3u);
     EXPECT_NE(log.Lines()[0].find("не читается"), std::string::npos);
     EXPECT_EQ(log.Messages()[1], StoreLine());
+    EXPECT_EQ(log.Messages()[2], LoopbackLine());
     EXPECT_TRUE(main_->Endpoint()->Active());
 }
 
@@ -306,6 +320,23 @@ TEST_F(TFMainTest, ThePathLoaderIsSetUpAtStartUp) {
     EXPECT_EQ(loader.SoftwareID(), "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}");
     // This build of TFMain has no windows for it: running it is an error, not a crash.
     EXPECT_THROW((void)loader.Execute(), std::logic_error);
+}
+
+// The endpoint listens on the loopback addresses unless the settings ask for every interface;
+// the start-up line says which.
+TEST_F(TFMainTest, TheSettingOpensEveryInterface) {
+    PutIni("[Main]\nlistenAllInterfaces=TRUE\n");
+    Make().FormCreate(window);
+    const std::string port = std::to_string(Port());
+    EXPECT_EQ(main_->Endpoint()->ListenAddresses(),
+              (std::vector<std::string>{"0.0.0.0:" + port, "[::]:" + port}));
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{
+                                  StoreLine(), AddressLine("0.0.0.0:" + port + ", [::]:" + port,
+                                                           "все сетевые интерфейсы")}));
+    // A reload does not reopen the endpoint.
+    PutIni("");
+    main_->LoadSettings();
+    EXPECT_EQ(main_->Endpoint()->ListenAddresses()[0], "0.0.0.0:" + port);
 }
 
 TEST_F(TFMainTest, ReloadingResetsTheStageAndStartsTheCompanionAgain) {

@@ -64,7 +64,9 @@ void HttpServer::Impl::Listen() {
         auto v4 = std::make_unique<tcp::acceptor>(*ioc);
         v4->open(tcp::v4());
         v4->set_option(net::socket_base::reuse_address(true));
-        v4->bind(tcp::endpoint(net::ip::address_v4::any(), options.port));
+        v4->bind(tcp::endpoint(options.listenAllInterfaces ? net::ip::address_v4::any()
+                                                           : net::ip::address_v4::loopback(),
+                               options.port));
         v4->listen(net::socket_base::max_listen_connections);
         port = v4->local_endpoint().port();
         acceptors.push_back(std::move(v4));
@@ -78,17 +80,21 @@ void HttpServer::Impl::Listen() {
             return;  // no IPv6 on this system
         v6->set_option(net::ip::v6_only(true), ec);
         v6->set_option(net::socket_base::reuse_address(true), ec);
-        v6->bind(tcp::endpoint(net::ip::address_v6::any(), port), ec);
+        const net::ip::address_v6 v6Address = options.listenAllInterfaces
+                                                  ? net::ip::address_v6::any()
+                                                  : net::ip::address_v6::loopback();
+        const std::string v6Text = "[" + v6Address.to_string() + "]:" + std::to_string(port);
+        v6->bind(tcp::endpoint(v6Address, port), ec);
         if (ec == net::error::address_in_use) {
             if (options.port == 0 && attempt < kAttempts)
                 continue;  // the chosen port is taken on IPv6: choose another
-            throw std::system_error(ec, "cannot listen on [::]:" + std::to_string(port));
+            throw std::system_error(ec, "cannot listen on " + v6Text);
         }
         if (ec)
-            return;  // IPv6 present but not usable (no address configured)
+            return;  // IPv6 present but not usable (no such address configured)
         v6->listen(net::socket_base::max_listen_connections, ec);
         if (ec)
-            throw std::system_error(ec, "cannot listen on [::]:" + std::to_string(port));
+            throw std::system_error(ec, "cannot listen on " + v6Text);
         acceptors.push_back(std::move(v6));
         ipv6 = true;
         return;
@@ -153,6 +159,22 @@ std::uint16_t HttpServer::Port() const {
 
 bool HttpServer::ListensOnIpv6() const {
     return impl_->ipv6;
+}
+
+std::vector<std::string> HttpServer::ListenAddresses() const {
+    std::vector<std::string> addresses;
+    if (!impl_->active)
+        return addresses;
+    for (const auto& acceptor : impl_->acceptors) {
+        beast::error_code ec;
+        const tcp::endpoint local = acceptor->local_endpoint(ec);
+        if (ec)
+            continue;
+        const std::string host = local.address().to_string();
+        addresses.push_back((local.address().is_v6() ? "[" + host + "]" : host) + ":" +
+                            std::to_string(local.port()));
+    }
+    return addresses;
 }
 
 std::size_t HttpServer::HandlerThreadCount() const {

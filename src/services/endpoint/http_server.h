@@ -1,12 +1,14 @@
 #pragma once
-// The local HTTP endpoint: listens on the IPv4 and IPv6 wildcard addresses, reads one request per
-// connection, hands it to the handlers on a bounded set of handler threads and closes the
-// connection after the answer.
+// The local HTTP endpoint: listens on the IPv4 and IPv6 loopback addresses (or, when asked, on
+// the wildcard addresses of every interface), reads one request per connection, hands it to
+// the handlers on a bounded set of handler threads and closes the connection after the answer.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "services/endpoint/http_types.h"
 
@@ -34,8 +36,11 @@ struct EndpointOptions {
     std::size_t maxHeadBytes = 64 * 1024;
     // A body larger than this gets 413; a declared one without being read.
     std::uint64_t maxBodyBytes = 512ull * 1024 * 1024;
-    // Listen on the IPv6 wildcard address as well, where the system has IPv6.
+    // Listen on the IPv6 address as well, where the system has IPv6.
     bool listenIpv6 = true;
+    // Listen on the wildcard addresses (0.0.0.0 and [::]), so that other hosts of the network
+    // reach the endpoint; otherwise only on 127.0.0.1 and [::1].
+    bool listenAllInterfaces = false;
 };
 
 // The endpoint. Handlers are called on handler threads (one request per thread, at most
@@ -71,6 +76,8 @@ public:
     // The port listened on (the chosen one when the options asked for port 0).
     std::uint16_t Port() const;
     bool ListensOnIpv6() const;
+    // The addresses listened on, as "127.0.0.1:48051" and "[::1]:48051" (empty when closed).
+    std::vector<std::string> ListenAddresses() const;
     // Handler threads started so far (never more than maxHandlerThreads).
     std::size_t HandlerThreadCount() const;
 

@@ -208,17 +208,22 @@ void TFMain::FormCreate(IMainWindowHost& window) {
 }
 
 void TFMain::OpenEndpoint(IMainWindowHost& window) {
-    server_ = std::make_unique<HttpServer>(*dispatcher_, options_.endpoint);
+    EndpointOptions endpoint = options_.endpoint;
+    endpoint.listenAllInterfaces = settings_.Snapshot().listenAllInterfaces;
+    server_ = std::make_unique<HttpServer>(*dispatcher_, endpoint);
     try {
         server_->Open();
     } catch (const std::exception&) {
-        if (server_->Active())
+        if (!server_->Active()) {
+            notifier_.ShowMessageBox("Порт Korvalo уже занят.", "Порт Korvalo",
+                                     INotifier::Icon::Information);
+            quitRequested_ = true;
+            window.RequestQuit();
             return;
-        notifier_.ShowMessageBox("Порт Korvalo уже занят.", "Порт Korvalo",
-                                 INotifier::Icon::Information);
-        quitRequested_ = true;
-        window.RequestQuit();
+        }
     }
+    log_.PrintInfo(
+        loglines::EndpointAddresses(server_->ListenAddresses(), endpoint.listenAllInterfaces));
 }
 
 void TFMain::CreateProtocolFile() {

@@ -4,6 +4,14 @@
 
 namespace korvalo::loglines {
 
+std::string EndpointAddresses(const std::vector<std::string>& addresses, bool allInterfaces) {
+    std::string list;
+    for (const std::string& address : addresses)
+        list += (list.empty() ? "" : ", ") + address;
+    return LogLine("Korvalo принимает запросы на адресах " + list +
+                   (allInterfaces ? " (все сетевые интерфейсы)" : " (только этот компьютер)"));
+}
+
 std::string ProtocolFileFailed() {
     return "Ошибка при создании файла протокола - запустите программу от имени Администратора";
 }
@@ -28,6 +36,9 @@ std::string MessageSigning() {
 }
 std::string TempFolder(const std::string& folder) {
     return LogLine("Temp: " + folder);
+}
+std::string TempFolderRefused(const std::string& folder, const std::string& reason) {
+    return LogLine("Временная папка " + folder + " не используется: " + reason);
 }
 std::string ExceptOnCommandGet() {
     return LogLine("Except onCommandGet");

@@ -41,6 +41,9 @@ struct Settings {
     bool bCheckUpdate = false;  // checkupdate equal to 1
     // PKCS#11 modules of tokens besides those registered with p11-kit ([Main] pkcs11Modules).
     std::vector<std::string> pkcs11Modules;
+    // The endpoint listens on every interface instead of the loopback addresses only (read
+    // at start-up; a reload does not reopen the endpoint).
+    bool listenAllInterfaces = false;
     PathLoaderProperties pathLoader;
 };
 

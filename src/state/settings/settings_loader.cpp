@@ -217,6 +217,7 @@ Settings SettingsLoader::Load(const Settings& previous) const {
     s.socket_size = ReadInteger(main, kMain, "socket_size", 4000);
     s.bCheckUpdate = ReadInteger(main, kMain, "checkupdate", 0) == 1;
     s.pkcs11Modules = ParseModuleList(ReadText(main, kMain, "pkcs11Modules"));
+    s.listenAllInterfaces = ReadFlagText(main, kMain, "listenAllInterfaces");
 
     // The system's proxy, when asked for and named, replaces the file's.
     if (s.useAutoProxy) {

@@ -79,9 +79,9 @@ public:
     // Reads every setting into a copy of previous and returns it, in this order: the
     // [PathLoader] keys; the [Proxy] keys of the path loader (from the per-user file, whose
     // folder is created when missing, when AllowSetProxy is on, else from the main file);
-    // the [proxy] keys of the upload; the [Main] keys; then, when useAutoProxy is on, the
-    // system proxy replaces proxyAddress and proxyPort when it names a host.
-    // userName and userPwd keep previous's values when proxyAccess is empty; isSavePwd,
+    // the [proxy] keys of the upload; the [Main] keys (listenAllInterfaces among them); then, when
+    // useAutoProxy is on, the system proxy replaces proxyAddress and proxyPort when it names a
+    // host. userName and userPwd keep previous's values when proxyAccess is empty; isSavePwd,
     // pathLoader.SoftwareID and (unless PathLoaderURLType is 2) pathLoader.PathLoaderURL
     // are kept too.
     // The caller then starts the companion server when signatureKZ is set and resets its

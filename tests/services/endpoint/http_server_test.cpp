@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "services/endpoint/http_params.h"
+#include "support/netns.h"
 #include "support/raw_client.h"
 
 namespace korvalo {
@@ -350,6 +351,55 @@ TEST_F(HttpServerTest, ListensOnIpv4AndIpv6Loopback) {
     EXPECT_EQ(Exchange(Port(), "GET / HTTP/1.1\r\n\r\n", "127.0.0.1").substr(0, 15),
               "HTTP/1.1 200 OK");
     ASSERT_EQ(handlers_.Requests().size(), 2u);
+}
+
+// Another host of the network: a peer on a veth link reaches the endpoint only when it listens
+// on every interface. Everything happens inside two network namespaces made for the test.
+TEST_F(HttpServerTest, OnlyLoopbackUnlessEveryInterfaceIsAsked) {
+    using testing::VethNamespaces;
+    if (const auto why = VethNamespaces::Unavailable())
+        GTEST_SKIP() << "no network namespaces: " << *why;
+    std::unique_ptr<VethNamespaces> net;
+    try {
+        net = std::make_unique<VethNamespaces>();
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "no network namespaces: " << e.what();
+    }
+    const std::string hostAddress = VethNamespaces::Address(VethNamespaces::Side::Host);
+    const auto ask = [](const std::string& host, std::uint16_t port) -> std::string {
+        try {
+            return Exchange(port, "GET / HTTP/1.1\r\n\r\n", host).substr(0, 15);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+    };
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all ? "every interface" : "loopback only");
+        EndpointOptions options = TestOptions();
+        options.listenAllInterfaces = all;
+        net->RunIn(VethNamespaces::Side::Host, [&] { Start(options); });
+        const std::uint16_t port = Port();
+        std::string fromPeer;
+        std::string fromHostOwnAddress;
+        std::string fromLoopback;
+        net->RunIn(VethNamespaces::Side::Peer, [&] { fromPeer = ask(hostAddress, port); });
+        net->RunIn(VethNamespaces::Side::Host, [&] {
+            fromHostOwnAddress = ask(hostAddress, port);
+            fromLoopback = ask("127.0.0.1", port);
+        });
+        EXPECT_EQ(fromLoopback, "HTTP/1.1 200 OK");
+        if (all) {
+            EXPECT_EQ(fromPeer, "HTTP/1.1 200 OK");
+            EXPECT_EQ(fromHostOwnAddress, "HTTP/1.1 200 OK");
+            EXPECT_EQ(server_->ListenAddresses()[0], "0.0.0.0:" + std::to_string(port));
+        } else {
+            EXPECT_NE(fromPeer.find("Connection refused"), std::string::npos) << fromPeer;
+            EXPECT_NE(fromHostOwnAddress.find("Connection refused"), std::string::npos)
+                << fromHostOwnAddress;
+            EXPECT_EQ(server_->ListenAddresses()[0], "127.0.0.1:" + std::to_string(port));
+        }
+        server_->Close();
+    }
 }
 
 TEST_F(HttpServerTest, OpeningATakenPortFails) {

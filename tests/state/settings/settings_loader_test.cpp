@@ -59,6 +59,7 @@ TEST_F(SettingsLoaderTest, NoFileAtAllGivesTheDefaults) {
     EXPECT_FALSE(s.avCrypt);
     EXPECT_EQ(s.socket_size, 4000);
     EXPECT_FALSE(s.bCheckUpdate);
+    EXPECT_FALSE(s.listenAllInterfaces);
     EXPECT_EQ(s.pathLoader.MenuID, "");
     EXPECT_TRUE(s.pathLoader.AllowSetProxy);
     EXPECT_EQ(s.pathLoader.PathLoaderURLType, PathLoaderUrlType::plDefault);
@@ -165,8 +166,10 @@ TEST_F(SettingsLoaderTest, IntegerAndFlagRules) {
 TEST_F(SettingsLoaderTest, MainKeys) {
     const Settings s = LoadMain(
         "[MAIN]\nhashAlgOID= 1.2.112.0.2.0.34.101.31.81 \nprovider= iola \ndebugExt=true\n"
-        "avCrypt=TRUE\n");
+        "avCrypt=TRUE\nlistenAllInterfaces= True \n");
     EXPECT_EQ(s.hashAlgOID, "1.2.112.0.2.0.34.101.31.81");
+    EXPECT_TRUE(s.listenAllInterfaces);
+    EXPECT_FALSE(LoadMain("[Main]\nlistenAllInterfaces=1\n").listenAllInterfaces);
     EXPECT_TRUE(s.signatureKZ);
     EXPECT_TRUE(s.debugExt);
     EXPECT_FALSE(s.debug);
