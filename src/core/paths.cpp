@@ -134,7 +134,10 @@ std::string SystemTempFolder() {
 }
 
 std::string KorvaloTempFolder() {
-    return SystemTempFolder() + "Korvalo/";
+    const std::string runtime = EnvOr("XDG_RUNTIME_DIR", "");
+    if (!runtime.empty())
+        return WithSlash(runtime) + "Korvalo/";
+    return SystemTempFolder() + "Korvalo-" + std::to_string(::geteuid()) + "/";
 }
 
 std::string DocumentsFolder() {

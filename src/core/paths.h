@@ -64,7 +64,9 @@ std::string StateHome();
 
 // The system temporary folder ($TMPDIR, default /tmp) with a trailing "/".
 std::string SystemTempFolder();
-// The system temporary folder followed by "Korvalo/".
+// Korvalo's temporary folder, private to the user, with a trailing "/":
+// $XDG_RUNTIME_DIR + "/Korvalo/" when that variable is set, else the system temporary folder
+// followed by "Korvalo-" and the user's numeric id (OpenPrivateFolder checks it before use).
 std::string KorvaloTempFolder();
 
 // The user's documents folder (~/Documents).
