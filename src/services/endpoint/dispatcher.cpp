@@ -1,13 +1,9 @@
 #include "services/endpoint/dispatcher.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 
+#include "core/temp_files.h"
 #include "core/text.h"
 #include "core/timestamp.h"
 #include "services/endpoint/answer_pages.h"
@@ -23,16 +19,6 @@ namespace {
 
 bool IsJsonRequest(const HttpRequestInfo& request) {
     return EqualsNoCase(request.contentType, "application/json");
-}
-
-void WriteFileBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("Cannot create file " + path);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("Cannot write file " + path);
 }
 
 // Writes the head of a direct answer: the status line, the header lines, the CORS lines and
@@ -68,10 +54,6 @@ std::string WrapSignature(std::string_view text) {
     return out;
 }
 
-std::string TempFileName(const std::string& folder, std::string_view extension) {
-    return folder + TempFileStem() + std::string(extension);
-}
-
 // One request on its way through the dispatcher.
 struct RequestDispatcher::Request {
     const HttpRequestInfo& request;
@@ -79,6 +61,7 @@ struct RequestDispatcher::Request {
     RequestFields fields;               // this request's own copy
     Settings settings;                  // as they were when the request arrived
     std::shared_ptr<TMyFile> protocol;  // present when debug records are written
+    ScopedFileRemoval tempFile;         // the temporary file this request wrote, if any
 
     SigningOptions Options() const {
         SigningOptions options;
@@ -105,6 +88,21 @@ private:
     std::atomic<bool>& gate_;
 };
 
+// Owns an upload slot claimed with the gate and gives it back however the request ends.
+class RequestDispatcher::SlotHolder {
+public:
+    explicit SlotHolder(RequestDispatcher& owner) : owner_(owner) {}
+    ~SlotHolder() {
+        std::lock_guard lock(owner_.admissionMutex_);
+        --owner_.uploads_;
+    }
+    SlotHolder(const SlotHolder&) = delete;
+    SlotHolder& operator=(const SlotHolder&) = delete;
+
+private:
+    RequestDispatcher& owner_;
+};
+
 RequestDispatcher::RequestDispatcher(DispatcherServices services)
     : services_(std::move(services)) {}
 
@@ -114,8 +112,17 @@ RequestFields RequestDispatcher::Fields() const {
 }
 
 bool RequestDispatcher::ClaimGate() {
-    bool open = true;
-    return enableSign_.compare_exchange_strong(open, false);
+    std::lock_guard lock(admissionMutex_);
+    if (!enableSign_.load() || uploads_ >= services_.maxUploads)
+        return false;
+    enableSign_.store(false);
+    ++uploads_;
+    return true;
+}
+
+std::size_t RequestDispatcher::UploadsRunning() const {
+    std::lock_guard lock(admissionMutex_);
+    return uploads_;
 }
 
 void RequestDispatcher::Publish(const RequestFields& fields) {
@@ -189,6 +196,7 @@ void RequestDispatcher::FormPath(Request& r) {
         BusyAnswer(r);
         return;
     }
+    const SlotHolder slot(*this);
     {
         GateHolder gate(enableSign_);
         Publish(r.fields);
@@ -199,11 +207,9 @@ void RequestDispatcher::FormPath(Request& r) {
             if (!f.crpt_message.empty() || !f.crpt_login.empty()) {
                 if (r.settings.debug)
                     services_.log.PrintInfo(loglines::MessageSigning());
-                const std::string folder = EnsureTempFolder();
-                if (r.settings.debug)
-                    services_.log.PrintInfo(loglines::TempFolder(folder));
-                f.fileName = TempFileName(folder, ".htm");
-                WriteFileBytes(f.fileName, f.crpt_login.empty() ? ToCp1251(f.crpt_message) : "");
+                f.fileName =
+                    WriteTempFile(r, ".htm", f.crpt_login.empty() ? ToCp1251(f.crpt_message) : "",
+                                  r.settings.debug);
                 if (f.crpt_login.empty() && !r.settings.signatureKZ) {
                     code = services_.dialogs.ShowSignMsgDialog(options, f.fileName, f.signature,
                                                                f.noShow != "true");
@@ -248,6 +254,7 @@ void RequestDispatcher::BatchPath(Request& r) {
         BusyAnswer(r);
         return;
     }
+    const SlotHolder slot(*this);
     int code = 0;
     {
         GateHolder gate(enableSign_);
@@ -265,8 +272,7 @@ void RequestDispatcher::BatchPath(Request& r) {
             f.paramList = std::move(document->pairs);
             f.paramsAreText = false;
             f.signature = "json";
-            f.fileName = TempFileName(EnsureTempFolder(), ".txt");
-            WriteFileBytes(f.fileName, answer);
+            f.fileName = WriteTempFile(r, ".txt", answer, false);
             Publish(f);
         }
     }
@@ -309,12 +315,22 @@ void RequestDispatcher::Redirect(Request& r) {
                                       r.settings.debug, services_.version});
 }
 
-std::string RequestDispatcher::EnsureTempFolder() const {
+std::string RequestDispatcher::WriteTempFile(Request& r, std::string_view extension,
+                                             std::string_view bytes, bool logFolder) {
     const std::string& folder = services_.tempFolder;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw std::runtime_error("Cannot create folder " + folder + ": " + std::strerror(errno));
+    UniqueFd folderFd;
+    try {
+        folderFd = OpenPrivateFolder(folder);
+    } catch (const TempFolderError& e) {
+        services_.log.PrintInfo(loglines::TempFolderRefused(folder, e.what()));
+        throw;
     }
-    return folder;
+    if (logFolder)
+        services_.log.PrintInfo(loglines::TempFolder(folder));
+    CreatedFile file = CreateExclusiveFile(folderFd.get(), folder, TempFileStem(), extension);
+    r.tempFile = ScopedFileRemoval(file.path);
+    WriteAndClose(file, bytes);
+    return file.path;
 }
 
 void RequestDispatcher::IdHTTPServer1CommandOther(ConnectionContext&,

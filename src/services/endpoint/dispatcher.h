@@ -22,6 +22,9 @@
 
 namespace korvalo {
 
+// Uploads that may run at once.
+inline constexpr std::size_t kMaxUploads = 8;
+
 // Everything the dispatcher works with. The references must outlive the dispatcher.
 struct DispatcherServices {
     ILogSink& log;
@@ -36,24 +39,30 @@ struct DispatcherServices {
     ISignatureUploader& uploader;
     // Set to 1 right before each upload; the upload's outcome handling sets it back.
     std::atomic<int>& stage;
-    // Folder of the temporary files, with a trailing "/"; created (one level) when missing.
+    // Folder of the temporary files, with a trailing "/"; created (one level, private to the
+    // user) when missing, and used only while it stays private (OpenPrivateFolder).
     std::string tempFolder = KorvaloTempFolder();
     // Version text for the Server header and the busy page.
     std::string version = GetProgramVersion();
+    // Requests that may hold an upload slot at once (from the claim of the gate to the end of
+    // their upload); it must stay below the endpoint's handler threads, so that requests which
+    // need no dialog and no upload always find a thread.
+    std::size_t maxUploads = kMaxUploads;
 };
 
 // The signature in lines of 64 characters, each ended by CR LF (the last one holding the
 // rest); a text that already holds CR LF is returned unchanged, an empty text stays empty.
 std::string WrapSignature(std::string_view text);
 
-// Temporary file name: folder, local date and time as TempFileStem, extension.
-std::string TempFileName(const std::string& folder, std::string_view extension);
-
 // The handlers of the endpoint.
 //
 // The busy gate admits one procedure: a request tests it first (a closed gate gives the busy
 // answer), parses into its own copy of the request fields, and claims the gate with one atomic
 // step right before its dialog or engine; a request that loses the claim gets the busy answer.
+// The same step claims one of maxUploads upload slots, held until the request has uploaded (or
+// ended without upload): when none is free the request gets the busy answer before any dialog
+// is shown, so no signature is made only to be dropped, and at most maxUploads handler threads
+// are ever held by dialogs and uploads.
 // Once it owns the gate its fields become the persistent ones (which the next request starts
 // from); its upload and answer use its own copy, so requests that start after the gate has
 // reopened cannot change them. Requests that never close the gate (missing addresses, a batch
@@ -73,13 +82,18 @@ public:
 
     // enableSign: true while no signing procedure runs.
     bool SignEnabled() const { return enableSign_.load(); }
+    // Upload slots held now.
+    std::size_t UploadsRunning() const;
     // The persistent request fields.
     RequestFields Fields() const;
 
 private:
     struct Request;
     class GateHolder;
+    class SlotHolder;
 
+    // Closes the gate and takes an upload slot, in one step; false (nothing taken) when the
+    // gate is closed or no slot is free.
     [[nodiscard]] bool ClaimGate();
     void Publish(const RequestFields& fields);
     void BusyAnswer(Request& r);
@@ -87,10 +101,17 @@ private:
     void BatchPath(Request& r);
     void UploadAndAnswer(Request& r);
     void Redirect(Request& r);
-    std::string EnsureTempFolder() const;
+    // Writes bytes into a new file of the temporary folder, named after the local date and
+    // time (with "_2", "_3"... when that name is taken), and returns its path; the file is
+    // removed when the request ends. A folder that may not be used is logged with the reason
+    // and throws TempFolderError. logFolder: log the folder (the debug line "Temp: ").
+    std::string WriteTempFile(Request& r, std::string_view extension, std::string_view bytes,
+                              bool logFolder);
 
     DispatcherServices services_;
+    mutable std::mutex admissionMutex_;  // the claim of gate and slot
     std::atomic<bool> enableSign_{true};
+    std::size_t uploads_ = 0;
     mutable std::mutex fieldsMutex_;
     RequestFields fields_;
 };

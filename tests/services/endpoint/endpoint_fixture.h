@@ -83,6 +83,7 @@ protected:
             .stage = stage_,
             .tempFolder = tempFolder_,
             .version = kVersion,
+            .maxUploads = maxUploads_,
         };
     }
 
@@ -100,6 +101,7 @@ protected:
     TempDir temp_;
     const std::filesystem::path root_ = temp_.path();
     const std::string tempFolder_ = (root_ / "Korvalo").string() + "/";
+    std::size_t maxUploads_ = kMaxUploads;
     RecordingLog log_;
     ScriptedDialogs dialogs_;
     RecordingNotifier notifier_;

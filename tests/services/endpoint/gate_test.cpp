@@ -139,6 +139,50 @@ TEST_F(GateTest, EachRequestUploadsAndAnswersWithItsOwnValues) {
     EXPECT_EQ(dialogs_.Calls().size(), 2u);
 }
 
+// An upload slot is claimed with the gate: while every slot is held by an upload, a request
+// gets the busy answer before any dialog opens, so nothing is signed only to be dropped. The
+// slot comes free when the upload has ended.
+TEST_F(GateTest, NoFreeUploadSlotMeansBusyBeforeAnyDialog) {
+    maxUploads_ = 1;
+    Start();
+    std::promise<void> uploading;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    uploader_.during = [&](const UploadJob& job) {
+        if (job.url == "http://a/answer") {
+            uploading.set_value();
+            released.wait();
+        }
+    };
+    dialogs_.SetDefault({.code = 1, .signature = "SIG"});
+    auto a = std::async(std::launch::async, [&] {
+        return Send(Get("urlToAnswer=http%3A%2F%2Fa%2Fanswer&urlToRedirect=R&crpt_message=a"));
+    });
+    uploading.get_future().wait();
+    EXPECT_TRUE(dispatcher_->SignEnabled());  // the gate is open again, the slot is not
+    EXPECT_EQ(dispatcher_->UploadsRunning(), 1u);
+    const std::string busy =
+        std::string("HTTP/1.1 499 Client Closed Request\r\n") + kCors + "\r\n" + BusyPage(kVersion);
+    EXPECT_EQ(Send(Get("urlToAnswer=http%3A%2F%2Fb%2Fanswer&urlToRedirect=R&crpt_message=b")),
+              busy);
+    EXPECT_TRUE(Send(Post(R"({"files":[{"id":1,"data64":"YQ=="}]})", "application/json"))
+                    .starts_with("HTTP/1.1 499 Client Closed Request\r\n"));
+    // Requests that need no slot are answered meanwhile.
+    EXPECT_TRUE(Send("OPTIONS / HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(Send(Get("urlToAnswer=x")).starts_with("HTTP/1.1 301 "));
+    EXPECT_EQ(dialogs_.Calls().size(), 1u);
+
+    release.set_value();
+    EXPECT_EQ(a.get(), Redirected("R"));
+    EXPECT_EQ(dispatcher_->UploadsRunning(), 0u);
+    dialogs_.SetDefault({.code = 8});
+    Send(Get("urlToAnswer=http%3A%2F%2Fb%2Fanswer&urlToRedirect=R&crpt_message=b"));
+    EXPECT_EQ(dialogs_.Calls().size(), 2u);
+    // A procedure that ends without upload gives its slot back as well.
+    EXPECT_EQ(dispatcher_->UploadsRunning(), 0u);
+    EXPECT_EQ(uploader_.Uploads().size(), 1u);
+}
+
 // A batch document is read on its own: what it leaves out never comes from an earlier request,
 // which may have been another site's (its upload address, cookie and certificate).
 TEST_F(GateTest, BatchDocumentsTakeNothingFromEarlierRequests) {
