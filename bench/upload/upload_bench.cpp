@@ -42,9 +42,11 @@ int RunChild(const std::string& url, const std::string& file, const std::string&
     testing::RecordingLog log;
     testing::RecordingNotifier notifier;
     testing::ScriptedPrompt prompt;
+    testing::ScriptedServerPrompt serverPrompt;
     SettingsStore settings;
     std::atomic<int> stage{1};
-    TUploadOutcome outcome(log, settings, notifier, prompt, stage, "/nonexistent/korvalo.ini", {});
+    TUploadOutcome outcome(log, settings, notifier, prompt, serverPrompt, stage,
+                           "/nonexistent/korvalo.ini", {});
     TSignatureUploader uploader(log, settings, {}, "1.0.0.0", outcome);
     UploadJob job;
     job.url = url;

@@ -1,8 +1,8 @@
 #pragma once
 // What Korvalo's Qt-free layers ask of the person at the desktop, one interface for each: the
-// signing dialogs, message boxes and the tray balloon, the proxy login, the key password. The Qt
-// layer implements them; tests give scripted doubles. Every call may come from any thread and
-// blocks until the user has answered.
+// signing dialogs, message boxes and the tray balloon, the proxy login, the web server's login,
+// the key password. The Qt layer implements them; tests give scripted doubles. Every call may
+// come from any thread and blocks until the user has answered.
 
 #include <optional>
 #include <string>
@@ -66,6 +66,19 @@ public:
     // returns true; otherwise returns false and changes nothing.
     [[nodiscard]] virtual bool ShowLoginDialog(std::string& userName, std::string& userPwd,
                                                bool& savePwd) = 0;
+};
+
+// The web server's login prompt ("Авторизация на сервере"): the server an upload goes to asked
+// for a user name and password (HTTP 401). It is not the proxy's dialog: the answer goes to that
+// server only, for that one upload, and is never stored.
+class IServerLoginPrompt {
+public:
+    virtual ~IServerLoginPrompt() = default;
+    // host names the server that asks (its host name, and the port when the address names
+    // one). On confirmation sets userName and password and returns true; otherwise returns
+    // false and changes nothing.
+    [[nodiscard]] virtual bool AskServerLogin(const std::string& host, std::string& userName,
+                                              std::string& password) = 0;
 };
 
 // Asks for the password of a private key (a protected key file of the certificate store) or for

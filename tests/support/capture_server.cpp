@@ -142,6 +142,28 @@ public:
         pollfd fd{stopFd_, POLLIN, 0};
         return ::poll(&fd, 1, 0) > 0;
     }
+    // Waits up to timeout for the peer to close or the server to stop; true when either did
+    // (what the peer sends meanwhile is read and dropped).
+    bool EndsWithin(std::chrono::milliseconds timeout) const {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            const int n = ::poll(fds, 2, static_cast<int>(left.count()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || (fds[1].revents & POLLIN))
+                return true;
+            if (n == 0)
+                return false;
+            char buf[4096];
+            if (::recv(fd_, buf, sizeof buf, 0) <= 0)
+                return true;
+        }
+    }
     // Waits until the peer closes or the server stops.
     void WaitForEnd() const {
         char buf[4096];
@@ -321,6 +343,17 @@ void CaptureServer::Serve(int rawFd) {
                 return;
             const std::string filler(1 << 16, 'x');
             while (!conn.Stopped() && conn.Write(filler)) {
+            }
+            return;
+        }
+        case ServerAction::Kind::Trickle: {
+            const std::string answer =
+                "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\nConnection: close\r\n\r\n" +
+                std::string(1000000, 'x');
+            for (const char byte : answer) {
+                if (!conn.Write(std::string_view(&byte, 1)) ||
+                    conn.EndsWithin(action.trickleInterval))
+                    return;
             }
             return;
         }

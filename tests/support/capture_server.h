@@ -1,9 +1,10 @@
 #pragma once
 // A real HTTP(S) server on the loopback interface for upload tests and the upload benchmark:
 // it records every request's raw bytes and answers as the test decides (a status, a hang, a
-// cut connection, garbage, an endless answer, proxy or server authentication).
+// cut connection, garbage, an endless or trickling answer, proxy or server authentication).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,12 +38,15 @@ struct ServerAction {
         CloseMidBody,  // read closeAfterBodyBytes of the body, then close without answering
         Garbage,       // read the body, send bytes that are no HTTP answer, close
         Endless,       // read the body, answer 200 and then send bytes until the peer leaves
+        Trickle,       // read the body, then send a 200 answer one byte per trickleInterval
+                       // until the peer leaves
     };
     Kind kind = Kind::Reply;
     int status = 200;
     std::vector<std::string> headers;  // extra header lines "Name: value"
     std::string body = "OK";
     std::uint64_t closeAfterBodyBytes = 0;
+    std::chrono::milliseconds trickleInterval{1000};
 };
 
 // Decides on a request from its head (the body has not been read yet).

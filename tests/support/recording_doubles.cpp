@@ -1,5 +1,6 @@
 #include "support/recording_doubles.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/text.h"
@@ -100,8 +101,34 @@ void RecordingNotifier::ShowBalloon(const std::string& text) {
 
 void RecordingNotifier::ShowMessageBox(const std::string& text, const std::string& caption,
                                        Icon icon) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     boxes_.push_back({text, caption, icon});
+    mostOpen_ = std::max(mostOpen_, ++open_);
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !keepOpen_; });
+    --open_;
+    changed_.notify_all();
+}
+
+void RecordingNotifier::KeepBoxesOpen() {
+    std::lock_guard lock(mutex_);
+    keepOpen_ = true;
+}
+
+void RecordingNotifier::CloseBoxes() {
+    std::lock_guard lock(mutex_);
+    keepOpen_ = false;
+    changed_.notify_all();
+}
+
+bool RecordingNotifier::WaitOpenBoxes(int n, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return open_ >= n; });
+}
+
+int RecordingNotifier::MostOpenAtOnce() const {
+    std::lock_guard lock(mutex_);
+    return mostOpen_;
 }
 
 std::vector<std::string> RecordingNotifier::Balloons() const {
@@ -143,6 +170,29 @@ void ScriptedPrompt::Restart(std::vector<Answer> script) {
     script_.assign(script.begin(), script.end());
     seen_.clear();
     calls_ = 0;
+}
+
+ScriptedServerPrompt::ScriptedServerPrompt(std::vector<Answer> script)
+    : script_(script.begin(), script.end()) {}
+
+bool ScriptedServerPrompt::AskServerLogin(const std::string& host, std::string& userName,
+                                          std::string& password) {
+    std::lock_guard lock(mutex_);
+    hosts_.push_back(host);
+    if (script_.empty() || !script_.front()) {
+        if (!script_.empty())
+            script_.pop_front();
+        return false;
+    }
+    userName = script_.front()->first;
+    password = script_.front()->second;
+    script_.pop_front();
+    return true;
+}
+
+std::vector<std::string> ScriptedServerPrompt::Hosts() const {
+    std::lock_guard lock(mutex_);
+    return hosts_;
 }
 
 }  // namespace korvalo::testing

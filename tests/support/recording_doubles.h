@@ -49,6 +49,8 @@ private:
     int clears_ = 0;
 };
 
+// Keeps every balloon and message box. Message boxes may be kept open (the call blocks, as the
+// modal box does) until the test closes them; the most boxes open at once are counted.
 class RecordingNotifier : public INotifier {
 public:
     struct MessageBox {
@@ -61,10 +63,22 @@ public:
     std::vector<std::string> Balloons() const;
     std::vector<MessageBox> Boxes() const;
 
+    // From now on every message box stays open until CloseBoxes().
+    void KeepBoxesOpen();
+    // Closes the open boxes, and every later one at once.
+    void CloseBoxes();
+    // Waits until n boxes are open.
+    bool WaitOpenBoxes(int n, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    int MostOpenAtOnce() const;
+
 private:
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
     std::vector<std::string> balloons_;
     std::vector<MessageBox> boxes_;
+    bool keepOpen_ = false;
+    int open_ = 0;
+    int mostOpen_ = 0;
 };
 
 // Answers the login dialog from a script: each entry is a confirmation with user name and
@@ -85,6 +99,24 @@ private:
     std::deque<Answer> script_;
     std::vector<std::pair<std::string, std::string>> seen_;
     int calls_ = 0;
+};
+
+// Answers the web server's login prompt from a script, like ScriptedPrompt, and records the
+// hosts it was asked for.
+class ScriptedServerPrompt : public IServerLoginPrompt {
+public:
+    using Answer = ScriptedPrompt::Answer;
+    explicit ScriptedServerPrompt(std::vector<Answer> script = {});
+
+    bool AskServerLogin(const std::string& host, std::string& userName,
+                        std::string& password) override;
+    // The hosts named, one for each time the prompt was shown.
+    std::vector<std::string> Hosts() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<Answer> script_;
+    std::vector<std::string> hosts_;
 };
 
 }  // namespace korvalo::testing

@@ -1,15 +1,44 @@
 #include "platform/net/http_challenge.h"
 
 #include "core/text.h"
+#include "platform/net/curl_handles.h"
 
 namespace korvalo {
 
 std::optional<Challenge> FindChallenge(const ChallengeFacts& facts) {
-    if (facts.proxyMethods != 0 && (facts.tunnelRefused ? facts.connectCode : facts.status) == 407)
+    if (facts.tunnelRefused) {
+        if (facts.viaProxy && (facts.connectCode == 407 || facts.connectCode == 401)) {
+            const long methods = facts.proxyMethods != 0 ? facts.proxyMethods : facts.serverMethods;
+            if (methods != 0)
+                return Challenge{AuthTarget::Proxy, 407, methods};
+        }
+        return std::nullopt;
+    }
+    const bool insideTunnel = facts.connectCode != 0;
+    if (facts.viaProxy && !insideTunnel && facts.status == 407 && facts.proxyMethods != 0)
         return Challenge{AuthTarget::Proxy, 407, facts.proxyMethods};
-    if (facts.serverMethods != 0 && !facts.tunnelRefused && facts.status == 401)
+    if (facts.status == 401 && facts.serverMethods != 0)
         return Challenge{AuthTarget::Server, 401, facts.serverMethods};
     return std::nullopt;
+}
+
+std::string UrlHostForDisplay(const std::string& url) {
+    CurlUrl handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return url;
+    auto part = [&](CURLUPart which) {
+        char* text = nullptr;
+        if (curl_url_get(handle.get(), which, &text, 0) != CURLUE_OK || text == nullptr)
+            return std::string();
+        const CurlText owned(text);
+        return std::string(text);
+    };
+    const std::string host = part(CURLUPART_HOST);
+    const std::string port = part(CURLUPART_PORT);
+    if (host.empty())
+        return url;
+    return port.empty() ? host : host + ":" + port;
 }
 
 std::string ChallengeRealm(std::string_view line) {

@@ -18,6 +18,7 @@ struct ChallengeFacts {
     long proxyMethods = 0;       // methods offered in a Proxy-Authenticate (libcurl's bits)
     long serverMethods = 0;      // methods offered in a WWW-Authenticate (libcurl's bits)
     bool tunnelRefused = false;  // the proxy refused the CONNECT tunnel
+    bool viaProxy = false;       // the request went through a proxy
 };
 
 // A challenge to answer: whose, the status it came with, the methods offered.
@@ -27,10 +28,20 @@ struct Challenge {
     long methods = 0;
 };
 
-// The proxy's challenge (407 with Proxy-Authenticate, also as the answer to the CONNECT of a
-// tunnel), else the web server's (401 with WWW-Authenticate, not through a refused tunnel),
-// else nothing.
+// The proxy's challenge, else the web server's, else nothing.
+//
+// Only a proxy's challenge may ask for the proxy's credentials, so it is told apart from
+// whatever the web server answers: with no proxy there is none; a refused CONNECT tunnel is the
+// proxy's answer (with 407, or with 401 as some proxies answer wrong credentials; reported as
+// 407); once a tunnel stands, every answer inside it is the web server's, a 407 included; on a
+// plain request through the proxy a 407 with Proxy-Authenticate is taken as the proxy's. The
+// web server's challenge is a 401 with WWW-Authenticate (not through a refused tunnel).
 std::optional<Challenge> FindChallenge(const ChallengeFacts& facts);
+
+// The host of a URL as it is shown to the person: the host name, and ":" and the port when
+// the URL names one ("portal.test", "127.0.0.1:8080", "[::1]:8443"); the whole text when it is
+// no URL.
+std::string UrlHostForDisplay(const std::string& url);
 
 // The realm="..." of a challenge header line, or "".
 std::string ChallengeRealm(std::string_view line);

@@ -291,6 +291,8 @@ std::string ProxyHost(const std::string& host) {
         Set(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024) &&
         Set(curl, CURLOPT_HTTPHEADER, headers.get()) &&
         Set(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+        Set(curl, CURLOPT_LOW_SPEED_LIMIT, options.minBytesPerSecond) &&
+        Set(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.minSpeedWindow.count())) &&
         Set(curl, CURLOPT_NOPROGRESS, 0L) && Set(curl, CURLOPT_XFERINFOFUNCTION, OnProgress) &&
         Set(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&transfer)) &&
         // The cookie store is on and empty: only the listed Cookie header starts out.
@@ -320,7 +322,7 @@ std::string ProxyHost(const std::string& host) {
 }
 
 [[nodiscard]] bool SetCredentials(CURL* curl, AuthTarget target, const std::string& userName,
-                                  const std::string& password, long offered, bool viaProxy) {
+                                  const std::string& password, long offered) {
     const auto methods = static_cast<unsigned long>(offered != 0 ? offered : CURLAUTH_ANY);
     const std::string user = ToCp1251(userName);
     const std::string pwd = ToCp1251(password);
@@ -329,14 +331,38 @@ std::string ProxyHost(const std::string& host) {
                Set(curl, CURLOPT_PROXYPASSWORD, pwd.c_str()) &&
                Set(curl, CURLOPT_PROXYAUTH, methods);
     }
-    // Through a proxy the answer to a 401 is the proxy login the dialog asked for (some
-    // proxies, tinyproxy among them, answer wrong proxy credentials with 401): it goes to the
-    // proxy as well.
-    if (viaProxy && !(Set(curl, CURLOPT_PROXYUSERNAME, user.c_str()) &&
-                      Set(curl, CURLOPT_PROXYPASSWORD, pwd.c_str())))
-        return false;
+    // The web server's credentials: libcurl sends them to the request's host only (not to a
+    // host a redirect leads to), and never to the proxy.
     return Set(curl, CURLOPT_USERNAME, user.c_str()) && Set(curl, CURLOPT_PASSWORD, pwd.c_str()) &&
-           Set(curl, CURLOPT_HTTPAUTH, methods);
+           Set(curl, CURLOPT_HTTPAUTH, methods) && Set(curl, CURLOPT_UNRESTRICTED_AUTH, 0L);
+}
+
+// Scheme, host and port of a URL ("http://portal.test:80"), the port filled in from the
+// scheme; "" when it is no URL.
+std::string Origin(const std::string& url) {
+    CurlUrl handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return {};
+    std::string origin;
+    for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char* text = nullptr;
+        if (curl_url_get(handle.get(), part, &text, CURLU_DEFAULT_PORT) != CURLUE_OK ||
+            text == nullptr)
+            return {};
+        const CurlText owned(text);
+        origin += origin.empty() ? std::string(text) + "://" : std::string(text);
+        if (part == CURLUPART_HOST)
+            origin += ":";
+    }
+    return origin;
+}
+
+// The address the last answer came from (after redirects).
+std::string EffectiveUrl(CURL* curl, const std::string& fallback) {
+    char* url = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || url == nullptr)
+        return fallback;
+    return url;
 }
 
 // What one perform ended with.
@@ -516,13 +542,22 @@ void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
         // A challenge counts when its answer arrived, even if the proxy then cut the
         // connection without reading the body (tinyproxy does).
         const bool tunnelRefused = outcome.TunnelRefused();
-        const std::optional<Challenge> challenge = FindChallenge(ChallengeFacts{
+        std::optional<Challenge> challenge = FindChallenge(ChallengeFacts{
             .status = outcome.status,
             .connectCode = outcome.connectCode,
             .proxyMethods = outcome.proxyAuth,
             .serverMethods = outcome.serverAuth,
             .tunnelRefused = tunnelRefused,
+            .viaProxy = !request.proxy.host.empty(),
         });
+        std::string challengeUrl = request.url;
+        if (challenge && challenge->target == AuthTarget::Server) {
+            challengeUrl = EffectiveUrl(curl.get(), request.url);
+            // Credentials given now would reach the request's host only, never the one that
+            // asked: nobody is asked, the answer stands.
+            if (Origin(challengeUrl) != Origin(request.url))
+                challenge.reset();
+        }
 
         if (challenge && !retried) {
             std::string userName;
@@ -531,7 +566,7 @@ void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
             events.NetHTTPClient1AuthEvent(
                 challenge->target,
                 challenge->target == AuthTarget::Proxy ? transfer.proxyRealm : transfer.serverRealm,
-                request.url, userName, password, abort);
+                challengeUrl, userName, password, abort);
             if (abort) {
                 if (collect != nullptr)
                     collect->status = static_cast<int>(challenge->status);
@@ -540,7 +575,7 @@ void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
             }
             // Only the methods offered: the retry then carries the credentials at once.
             if (!SetCredentials(curl.get(), challenge->target, userName, password,
-                                challenge->methods, !request.proxy.host.empty())) {
+                                challenge->methods)) {
                 Fail(events, collect, Failure(12004, "libcurl rejected the credentials"));
                 return;
             }

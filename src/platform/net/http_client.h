@@ -28,9 +28,11 @@ struct ServerCertificateInfo {
 class IHttpClientEvents {
 public:
     virtual ~IHttpClientEvents() = default;
-    // An authentication challenge (a 407 from the proxy or a 401 with WWW-Authenticate from
-    // the server). Set userName and password and leave abort false to have the request
-    // repeated with them; set abort to complete the request with the challenge's status.
+    // An authentication challenge: the proxy's (a 407 from it, or its refusal of the tunnel)
+    // or the web server's (a 401 with WWW-Authenticate); FindChallenge tells which. url is
+    // the address that answered with the challenge. Set userName and password and leave abort
+    // false to have the request repeated with them (the proxy's go to the proxy, the server's
+    // to that server only); set abort to complete the request with the challenge's status.
     virtual void NetHTTPClient1AuthEvent(AuthTarget target, const std::string& realm,
                                          const std::string& url, std::string& userName,
                                          std::string& password, bool& abort) = 0;
@@ -65,6 +67,11 @@ struct HttpClientOptions {
     // Once connected, the transfer fails when no byte moves in either direction for this long
     // (checked about once a second).
     std::chrono::milliseconds responseTimeout{60000};
+    // A transfer slower than minBytesPerSecond for minSpeedWindow fails as a time-out (12002),
+    // so that an answer trickling in byte by byte cannot hold an upload for long. The speed is
+    // libcurl's: the bytes moved in both directions over about the last five seconds.
+    long minBytesPerSecond = 1;
+    std::chrono::seconds minSpeedWindow{60};
     long maxRedirects = 10;
     // An answer body longer than this is not read to its end: the request fails (12152).
     std::int64_t maxResponseBytes = std::int64_t{64} << 20;
@@ -112,10 +119,12 @@ struct HttpAnswer {
 // NetHTTPClient1ValidateServerCertificate; a client-certificate request gets none.
 //
 // Authentication: credentials known beforehand (ProxyEndpoint) are offered to whatever method
-// the proxy asks for. When the answer is still a challenge (407 with Proxy-Authenticate, also
-// to the CONNECT of a tunnel, or 401 with WWW-Authenticate), NetHTTPClient1AuthEvent is asked
-// once; with credentials the request is repeated once, at once with the offered methods (the
-// answer to a 401 goes to the server and, when there is a proxy, to the proxy as well).
+// the proxy asks for. When the answer is still a challenge (FindChallenge: the proxy's, or the
+// web server's 401), NetHTTPClient1AuthEvent is asked once; with credentials the request is
+// repeated once, at once with the offered methods: the proxy's credentials go to the proxy,
+// the server's to the host of the request only (never to the proxy, never to another host a
+// redirect leads to). A server challenge from another host than the request's (after a
+// redirect) is not asked about: the request completes with its 401.
 // A challenge after that ends the request: a plain answer completes with its status, a
 // refused tunnel fails with 12032. So a proxy that answers 407 forever costs at most two
 // requests (plus the probes of multi-step methods such as NTLM).

@@ -54,6 +54,41 @@ std::string FileNameOnly(std::string_view path) {
     return std::filesystem::path(std::string(path)).filename().string();
 }
 
+// The notifications of one upload, handed on to the outcome handlers. It remembers whether the
+// proxy asked for credentials during this upload: only then is a 407 at the end the proxy's.
+class UploadEvents : public IHttpClientEvents {
+public:
+    explicit UploadEvents(TUploadOutcome& outcome) : outcome_(outcome) {}
+
+    void NetHTTPClient1AuthEvent(AuthTarget target, const std::string& realm,
+                                 const std::string& url, std::string& userName,
+                                 std::string& password, bool& abort) override {
+        proxyAsked_ = proxyAsked_ || target == AuthTarget::Proxy;
+        outcome_.NetHTTPClient1AuthEvent(target, realm, url, userName, password, abort);
+    }
+    void NetHTTPClient1RequestCompleted(int statusCode) override {
+        outcome_.RequestCompleted(statusCode, statusCode == 407 && proxyAsked_);
+    }
+    void NetHTTPClient1RequestError(const std::string& error) override {
+        outcome_.NetHTTPClient1RequestError(error);
+    }
+    void NetHTTPClient1ReceiveData(std::int64_t contentLength, std::int64_t readCount,
+                                   bool& abort) override {
+        outcome_.NetHTTPClient1ReceiveData(contentLength, readCount, abort);
+    }
+    void NetHTTPClient1NeedClientCertificate() override {
+        outcome_.NetHTTPClient1NeedClientCertificate();
+    }
+    void NetHTTPClient1ValidateServerCertificate(const ServerCertificateInfo& certificate,
+                                                 bool& accepted) override {
+        outcome_.NetHTTPClient1ValidateServerCertificate(certificate, accepted);
+    }
+
+private:
+    TUploadOutcome& outcome_;
+    bool proxyAsked_ = false;
+};
+
 }  // namespace
 
 std::string UploadBoundary(Clock::time_point when) {
@@ -178,7 +213,7 @@ std::string UploadRecord(const std::string& url, const HeaderList& headers, std:
 
 TSignatureUploader::TSignatureUploader(ILogSink& log, SettingsStore& settings,
                                        ProtocolFileGetter protocolFile, std::string serverVersion,
-                                       IHttpClientEvents& handlers, HttpClientOptions options)
+                                       TUploadOutcome& handlers, HttpClientOptions options)
     : log_(log),
       settings_(settings),
       protocolFile_(std::move(protocolFile)),
@@ -203,7 +238,8 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
     request.proxy.password = settings.userPwd;
 
     log_.PrintInfo(LogLine("CS1: начата отправка данных на сервер"));
-    THttpClient(options_).Post(request, handlers_);
+    UploadEvents events(handlers_);
+    THttpClient(options_).Post(request, events);
 
     if (settings_.Snapshot().debug && protocolFile_) {
         if (const std::shared_ptr<TMyFile> file = protocolFile_())
@@ -213,7 +249,7 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
 
 TDelivery::TDelivery(DeliveryServices services)
     : outcome_(services.log, services.settings, services.notifier, services.credentials,
-               services.stage, std::move(services.settingsPath),
+               services.serverLogin, services.stage, std::move(services.settingsPath),
                std::move(services.unloadAvCryptMail)),
       uploader_(services.log, services.settings, std::move(services.protocolFile),
                 std::move(services.serverVersion), outcome_, services.client) {}

@@ -66,7 +66,9 @@ std::pair<std::string, std::string> UrlHostAndPort(const std::string& url);
 
 // Posts a signing result (ISignatureUploader) with the proxy of the running settings, logs
 // the start, and appends the protocol record when "debug" is on. The client's notifications go
-// to handlers (the main window's TUploadOutcome).
+// to handlers (the main window's TUploadOutcome); a 407 completion counts as the proxy's
+// refusal only when the proxy asked for credentials during this upload (any other 407 is the
+// web server's answer and a completed delivery).
 class TSignatureUploader : public ISignatureUploader {
 public:
     // The protocol file of this run, or nullptr when there is none.
@@ -74,7 +76,7 @@ public:
 
     // Every reference must outlive this object.
     TSignatureUploader(ILogSink& log, SettingsStore& settings, ProtocolFileGetter protocolFile,
-                       std::string serverVersion, IHttpClientEvents& handlers,
+                       std::string serverVersion, TUploadOutcome& handlers,
                        HttpClientOptions options = {});
 
     // Builds the whole body first (throws before anything is sent or logged when the file
@@ -88,7 +90,7 @@ private:
     SettingsStore& settings_;
     ProtocolFileGetter protocolFile_;
     const std::string serverVersion_;
-    IHttpClientEvents& handlers_;
+    TUploadOutcome& handlers_;
     const HttpClientOptions options_;
 };
 
@@ -98,6 +100,7 @@ struct DeliveryServices {
     SettingsStore& settings;
     INotifier& notifier;              // the balloon and the cannot-connect message box
     ICredentialsPrompt& credentials;  // the proxy login dialog
+    IServerLoginPrompt& serverLogin;  // the web server's login prompt
     std::atomic<int>& stage;          // set to 1 by the dispatcher before each upload
     std::string settingsPath;         // the main settings file (credentials are stored there)
     TSignatureUploader::ProtocolFileGetter protocolFile;

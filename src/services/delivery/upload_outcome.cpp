@@ -9,19 +9,39 @@
 namespace korvalo {
 
 TUploadOutcome::TUploadOutcome(ILogSink& log, SettingsStore& settings, INotifier& notifier,
-                               ICredentialsPrompt& prompt, std::atomic<int>& stage,
-                               std::string settingsPath, std::function<void()> unloadAvCryptMail)
+                               ICredentialsPrompt& prompt, IServerLoginPrompt& serverPrompt,
+                               std::atomic<int>& stage, std::string settingsPath,
+                               std::function<void()> unloadAvCryptMail)
     : log_(log),
       settings_(settings),
       notifier_(notifier),
       prompt_(prompt),
+      serverPrompt_(serverPrompt),
       stage_(stage),
       settingsPath_(std::move(settingsPath)),
       unloadAvCryptMail_(std::move(unloadAvCryptMail)) {}
 
-void TUploadOutcome::NetHTTPClient1AuthEvent(AuthTarget /*target*/, const std::string& /*realm*/,
-                                             const std::string& /*url*/, std::string& userName,
+void TUploadOutcome::NetHTTPClient1AuthEvent(AuthTarget target, const std::string& /*realm*/,
+                                             const std::string& url, std::string& userName,
                                              std::string& password, bool& abort) {
+    if (target == AuthTarget::Server) {
+        // The web server asks: its own prompt, its answer for this request only.
+        const std::string host = UrlHostForDisplay(url);
+        log_.PrintInfo(LogLine("401 Требуется авторизация на сервере " + host));
+        std::string user;
+        std::string pwd;
+        bool confirmed = false;
+        {
+            std::lock_guard lock(askMutex_);
+            confirmed = serverPrompt_.AskServerLogin(host, user, pwd);
+        }
+        abort = !confirmed;
+        if (confirmed) {
+            userName = std::move(user);
+            password = std::move(pwd);
+        }
+        return;
+    }
     log_.PrintInfo(LogLine("407 Требуется авторизация"));
     if (const auto credentials = AskAndStore()) {
         userName = credentials->userName;
@@ -33,7 +53,11 @@ void TUploadOutcome::NetHTTPClient1AuthEvent(AuthTarget /*target*/, const std::s
 }
 
 void TUploadOutcome::NetHTTPClient1RequestCompleted(int statusCode) {
-    if (statusCode == 407) {
+    RequestCompleted(statusCode, statusCode == 407);
+}
+
+void TUploadOutcome::RequestCompleted(int statusCode, bool proxyRefused) {
+    if (proxyRefused) {
         // The request is over either way; confirmed credentials serve the next one.
         (void)AskProxyCredentials();
         stage_.store(0);
@@ -52,7 +76,15 @@ void TUploadOutcome::NetHTTPClient1RequestCompleted(int statusCode) {
 void TUploadOutcome::NetHTTPClient1RequestError(const std::string& error) {
     log_.PrintInfo(LogLine("CS1 Error: " + error));
     if (error.find("12029") != std::string::npos) {
-        notifier_.ShowMessageBox(kCannotConnectMessage, "Korvalo", INotifier::Icon::Information);
+        // One box at a time: failures while it is open stay in the log only.
+        if (!messageBoxOpen_.exchange(true)) {
+            struct Reopen {
+                std::atomic<bool>& open;
+                ~Reopen() { open.store(false); }
+            } reopen{messageBoxOpen_};
+            notifier_.ShowMessageBox(kCannotConnectMessage, "Korvalo",
+                                     INotifier::Icon::Information);
+        }
     } else if (error.find("12032") != std::string::npos) {
         log_.PrintInfo(LogLine("407 Требуется авторизация (12032)"));
         // The request has failed either way; confirmed credentials serve the next one.

@@ -26,28 +26,36 @@ inline constexpr const char* kUploadDoneBalloon = "Отправка файла �
 // credentials, as the main window's fields are shared).
 //
 // Threads: the handlers run on the uploading thread; what they show goes through the log
-// sink, the notifier and the login prompt, which hand their work to the UI thread. Login
-// dialogs of overlapping uploads are asked one after the other, never two at once.
+// sink, the notifier and the login prompts, which hand their work to the UI thread. Login
+// dialogs of overlapping uploads are asked one after the other, never two at once, and at most
+// one cannot-connect message box is open at a time.
 class TUploadOutcome : public IHttpClientEvents {
 public:
     // settingsPath: the main settings file, where confirmed credentials are stored.
     // unloadAvCryptMail: unloads the Avest library when it is loaded (nothing otherwise).
     // Every reference must outlive this object.
     TUploadOutcome(ILogSink& log, SettingsStore& settings, INotifier& notifier,
-                   ICredentialsPrompt& prompt, std::atomic<int>& stage, std::string settingsPath,
+                   ICredentialsPrompt& prompt, IServerLoginPrompt& serverPrompt,
+                   std::atomic<int>& stage, std::string settingsPath,
                    std::function<void()> unloadAvCryptMail);
 
-    // Logs the challenge and asks for credentials; confirmed, they go to the client, which
-    // repeats the request with them; cancelled, abort is set. The target is not looked at:
-    // a server's challenge gets the same dialog, stored as proxy credentials.
+    // The proxy's challenge: logs it and asks for the proxy credentials (AskProxyCredentials);
+    // confirmed, they go to the client, which repeats the request with them; cancelled, abort
+    // is set. The web server's challenge: logs it and asks the server login prompt, naming the
+    // host of url; confirmed, the answer goes to the client for this request only (nothing is
+    // stored, the proxy credentials stay as they are); cancelled, abort is set.
     void NetHTTPClient1AuthEvent(AuthTarget target, const std::string& realm,
                                  const std::string& url, std::string& userName,
                                  std::string& password, bool& abort) override;
-    // 407: asks for credentials for the next upload. Any other status: when stage is 1,
-    // logs the completion, shows the balloon and unloads the Avest library. Then stage := 0.
+    // RequestCompleted(statusCode, statusCode == 407).
     void NetHTTPClient1RequestCompleted(int statusCode) override;
-    // Logs the error; "12029" shows the cannot-connect message box, else "12032" logs the
-    // challenge and asks for credentials. stage stays as it is.
+    // proxyRefused (the proxy still asks for credentials): asks for them for the next upload.
+    // Otherwise, whatever the status: when stage is 1, logs the completion, shows the balloon
+    // and unloads the Avest library. Then stage := 0.
+    void RequestCompleted(int statusCode, bool proxyRefused);
+    // Logs the error; "12029" shows the cannot-connect message box (only when none is open:
+    // a failure while it is open is only logged), else "12032" logs the challenge and asks
+    // for credentials. stage stays as it is.
     void NetHTTPClient1RequestError(const std::string& error) override;
     // Logs the progress; never aborts.
     void NetHTTPClient1ReceiveData(std::int64_t contentLength, std::int64_t readCount,
@@ -75,10 +83,12 @@ private:
     SettingsStore& settings_;
     INotifier& notifier_;
     ICredentialsPrompt& prompt_;
+    IServerLoginPrompt& serverPrompt_;
     std::atomic<int>& stage_;
     const std::string settingsPath_;
     const std::function<void()> unloadAvCryptMail_;
     std::mutex askMutex_;  // one login dialog at a time; never taken on the UI thread
+    std::atomic<bool> messageBoxOpen_{false};
 };
 
 }  // namespace korvalo

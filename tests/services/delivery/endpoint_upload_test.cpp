@@ -89,6 +89,7 @@ protected:
             .settings = settings_,
             .notifier = notifier_,
             .credentials = prompt_,
+            .serverLogin = serverPrompt_,
             .stage = stage_,
             .settingsPath = (dir_ / "korvalo.ini").string(),
             .protocolFile = [] { return std::shared_ptr<TMyFile>(); },
@@ -138,6 +139,7 @@ protected:
     RecordingLog log_;
     RecordingNotifier notifier_;
     ScriptedPrompt prompt_;
+    testing::ScriptedServerPrompt serverPrompt_;
     SettingsStore settings_;
     std::atomic<int> stage_{0};
     ScriptedDialogs dialogs_;

@@ -17,16 +17,20 @@ using testing::ReadBytes;
 using testing::RecordingLog;
 using testing::RecordingNotifier;
 using testing::ScriptedPrompt;
+using testing::ScriptedServerPrompt;
 using testing::TempDir;
 using testing::WriteBytes;
 using Texts = std::vector<std::string>;
 
 class OutcomeTest : public ::testing::Test {
 protected:
-    void Make(std::vector<ScriptedPrompt::Answer> script) {
+    void Make(std::vector<ScriptedPrompt::Answer> script,
+              std::vector<ScriptedPrompt::Answer> serverScript = {}) {
         prompt_ = std::make_unique<ScriptedPrompt>(std::move(script));
-        outcome_ = std::make_unique<TUploadOutcome>(log_, settings_, notifier_, *prompt_, stage_,
-                                                    ini_.string(), [this] { ++unloads_; });
+        serverPrompt_ = std::make_unique<ScriptedServerPrompt>(std::move(serverScript));
+        outcome_ =
+            std::make_unique<TUploadOutcome>(log_, settings_, notifier_, *prompt_, *serverPrompt_,
+                                             stage_, ini_.string(), [this] { ++unloads_; });
     }
     std::string StoredAccess() const {
         return ProfileFile(ini_.string()).ReadString("proxy", "proxyAccess", "<none>");
@@ -40,6 +44,7 @@ protected:
     std::atomic<int> stage_{1};
     int unloads_ = 0;
     std::unique_ptr<ScriptedPrompt> prompt_;
+    std::unique_ptr<ScriptedServerPrompt> serverPrompt_;
     std::unique_ptr<TUploadOutcome> outcome_;
 };
 
@@ -105,11 +110,66 @@ TEST_F(OutcomeTest, AuthEventHandsTheNewCredentialsToTheClientOrAborts) {
 
     user.clear();
     password.clear();
-    outcome_->NetHTTPClient1AuthEvent(AuthTarget::Server, "realm", "http://x/", user, password,
+    outcome_->NetHTTPClient1AuthEvent(AuthTarget::Proxy, "realm", "http://x/", user, password,
                                       abort);
     EXPECT_TRUE(abort);
     EXPECT_EQ(user, "");
     EXPECT_EQ(log_.Messages(), (Texts{"407 Требуется авторизация", "407 Требуется авторизация"}));
+}
+
+// The web server's challenge: its own prompt naming the host; the answer goes to the client
+// only, nothing of the proxy's credentials changes, nothing is stored.
+TEST_F(OutcomeTest, ServerChallengeAsksTheServerPromptAndStoresNothing) {
+    settings_.Update([](Settings& s) {
+        s.userName = "proxyuser";
+        s.userPwd = "proxypwd";
+        s.proxyAccess = "cHJveHl1c2VyOnByb3h5cHdk";
+    });
+    Make({}, {std::make_pair(std::string("web"), std::string("secret")), std::nullopt});
+    std::string user;
+    std::string password;
+    bool abort = true;
+    outcome_->NetHTTPClient1AuthEvent(AuthTarget::Server, "portal", "https://portal.test:8443/a?b",
+                                      user, password, abort);
+    EXPECT_FALSE(abort);
+    EXPECT_EQ(user, "web");
+    EXPECT_EQ(password, "secret");
+    user.clear();
+    outcome_->NetHTTPClient1AuthEvent(AuthTarget::Server, "", "http://other.test/", user, password,
+                                      abort);
+    EXPECT_TRUE(abort);
+    EXPECT_EQ(user, "");
+
+    EXPECT_EQ(serverPrompt_->Hosts(), (Texts{"portal.test:8443", "other.test"}));
+    EXPECT_EQ(prompt_->Calls(), 0);
+    EXPECT_EQ(log_.Messages(), (Texts{"401 Требуется авторизация на сервере portal.test:8443",
+                                      "401 Требуется авторизация на сервере other.test"}));
+    const Settings after = settings_.Snapshot();
+    EXPECT_EQ(after.userName, "proxyuser");
+    EXPECT_EQ(after.userPwd, "proxypwd");
+    EXPECT_EQ(after.proxyAccess, "cHJveHl1c2VyOnByb3h5cHdk");
+    EXPECT_EQ(StoredAccess(), "<none>");
+}
+
+// While the cannot-connect box is open, further connection failures are logged and show no
+// second box; once it is closed, the next failure shows one again.
+TEST_F(OutcomeTest, OneCannotConnectBoxAtATime) {
+    Make({});
+    notifier_.KeepBoxesOpen();
+    const std::string refused =
+        "12029: Не удается установить соединение с сервером (Couldn't "
+        "connect to server)";
+    std::thread first([&] { outcome_->NetHTTPClient1RequestError(refused); });
+    ASSERT_TRUE(notifier_.WaitOpenBoxes(1));
+    for (int i = 0; i < 5; ++i)
+        outcome_->NetHTTPClient1RequestError(refused);  // returns at once
+    EXPECT_EQ(notifier_.Boxes().size(), 1u);
+    notifier_.CloseBoxes();
+    first.join();
+    outcome_->NetHTTPClient1RequestError(refused);
+    EXPECT_EQ(notifier_.Boxes().size(), 2u);
+    EXPECT_EQ(notifier_.MostOpenAtOnce(), 1);
+    EXPECT_EQ(log_.Matching("CS1 Error: 12029").size(), 7u);
 }
 
 TEST_F(OutcomeTest, CompletionReportsOnlyWhileTheStageIsOne) {
@@ -197,7 +257,9 @@ public:
 
 TEST_F(OutcomeTest, OverlappingUploadsAskOneAfterTheOther) {
     OverlapDetectingPrompt prompt;
-    TUploadOutcome outcome(log_, settings_, notifier_, prompt, stage_, ini_.string(), {});
+    ScriptedServerPrompt serverPrompt;
+    TUploadOutcome outcome(log_, settings_, notifier_, prompt, serverPrompt, stage_, ini_.string(),
+                           {});
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([&] { outcome.NetHTTPClient1RequestCompleted(407); });

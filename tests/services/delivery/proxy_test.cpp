@@ -83,19 +83,67 @@ TEST_F(ProxyTest, CancelledDialogAsksAgainOnCompletionAndSendsNothingMore) {
     EXPECT_EQ(StoredAccess(), "<none>");
 }
 
-TEST_F(ProxyTest, StaleStoredCredentialsAreReplacedThroughTheDialog) {
-    // tinyproxy answers wrong credentials with 401 and a WWW-Authenticate challenge.
+// tinyproxy answers wrong proxy credentials with 401 and WWW-Authenticate, which on a plain
+// request cannot be told from the web server's own 401: it gets the server prompt (naming the
+// web server), whose answer goes to the web server only; the proxy credentials are left alone.
+// A refused tunnel is the proxy's for sure: there the proxy dialog replaces them.
+TEST_F(ProxyTest, StaleStoredCredentialsAndTinyproxysUnauthorized) {
     TinyProxy proxy("user", "pass");
     CaptureServer server;
     UseProxy(proxy.Port(), "user", "stale");
-    Make({Confirm("user", "pass")});
+    Make({Confirm("user", "pass")}, {}, {Confirm("web", "guess")});
     Upload(Job(server.Url("/")));
+    EXPECT_EQ(prompt_->Calls(), 0);
+    EXPECT_EQ(serverPrompt_->Hosts(), Texts{"127.0.0.1:" + std::to_string(server.Port())});
+    EXPECT_EQ(server.RequestCount(), 0u) << proxy.Log();
+    EXPECT_EQ(settings_.Snapshot().userPwd, "stale");
+    EXPECT_EQ(StoredAccess(), "<none>");
 
-    EXPECT_EQ(prompt_->Calls(), 1);
-    EXPECT_EQ(server.RequestCount(), 1u) << proxy.Log();
-    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+    // The same through a tunnel (an https address): tinyproxy refuses the CONNECT with 401.
+    log_.ClearInfo();
+    Make({Confirm("user", "pass")}, {}, {});
+    Upload(Job("https://127.0.0.1:" + std::to_string(server.Port()) + "/"));
+    EXPECT_EQ(prompt_->Calls(), 1) << proxy.Log();
+    EXPECT_TRUE(serverPrompt_->Hosts().empty());
+    EXPECT_EQ(log_.Matching(kChallengeLine).size(), 1u);
     EXPECT_EQ(settings_.Snapshot().userPwd, "pass");
     EXPECT_EQ(StoredAccess(), "dXNlcjpwYXNz");
+}
+
+// Behind a proxy a web server asks for its own login: the answer reaches the server only (in
+// Authorization), the proxy keeps getting its own stored credentials, and nothing is stored.
+TEST_F(ProxyTest, TheServersAnswerNeverGoesToTheProxy) {
+    const std::string proxyLogin = "Basic " + Base64Encode("user:pass");
+    const std::string webLogin = "Basic " + Base64Encode("web:secret");
+    CaptureServerOptions options;
+    // A proxy that passes the request to a web server behind it, which asks for its login.
+    options.decide = [&](const CapturedRequest& r) {
+        if (r.Header("Proxy-Authorization") != proxyLogin)
+            return testing::ReplyWith(407, "", {"Proxy-Authenticate: Basic realm=\"proxy\""});
+        if (r.Header("Authorization") != webLogin)
+            return testing::ReplyWith(401, "", {"WWW-Authenticate: Basic realm=\"portal\""});
+        return testing::ReplyWith(200);
+    };
+    CaptureServer proxy(options);
+    UseProxy(proxy.Port(), "user", "pass");
+    settings_.Update([](Settings& s) { s.proxyAccess = "dXNlcjpwYXNz"; });
+    Make({}, {}, {Confirm("web", "secret")});
+    Upload(Job("http://portal.test/answer"));
+    EXPECT_EQ(serverPrompt_->Hosts(), Texts{"portal.test"});
+    EXPECT_EQ(prompt_->Calls(), 0);
+    // The probe for the proxy's methods, the request with the proxy's credentials (the web
+    // server asks), the repeat with the server's answer as well.
+    const auto requests = proxy.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].Header("Proxy-Authorization"), std::nullopt);
+    EXPECT_EQ(requests[1].Header("Proxy-Authorization"), proxyLogin);
+    EXPECT_EQ(requests[1].Header("Authorization"), std::nullopt);
+    EXPECT_EQ(requests[2].Header("Proxy-Authorization"), proxyLogin);
+    EXPECT_EQ(requests[2].Header("Authorization"), webLogin);
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+    EXPECT_EQ(settings_.Snapshot().proxyAccess, "dXNlcjpwYXNz");
+    EXPECT_EQ(settings_.Snapshot().userPwd, "pass");
+    EXPECT_EQ(StoredAccess(), "<none>");
 }
 
 TEST_F(ProxyTest, ProxyThatRefusesEveryCredentialCostsTwoDialogsAndNoLoop) {

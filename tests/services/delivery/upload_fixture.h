@@ -15,14 +15,18 @@ namespace korvalo::testing {
 
 class UploadFixture : public ::testing::Test {
 protected:
-    // Builds the delivery with the prompt script and client options given.
-    void Make(std::vector<ScriptedPrompt::Answer> script = {}, HttpClientOptions options = {}) {
+    // Builds the delivery with the prompt scripts (the proxy's, the web server's) and client
+    // options given.
+    void Make(std::vector<ScriptedPrompt::Answer> script = {}, HttpClientOptions options = {},
+              std::vector<ScriptedPrompt::Answer> serverScript = {}) {
         prompt_ = std::make_unique<ScriptedPrompt>(std::move(script));
+        serverPrompt_ = std::make_unique<ScriptedServerPrompt>(std::move(serverScript));
         uploader_ = std::make_unique<TDelivery>(DeliveryServices{
             .log = log_,
             .settings = settings_,
             .notifier = notifier_,
             .credentials = *prompt_,
+            .serverLogin = *serverPrompt_,
             .stage = stage_,
             .settingsPath = ini_.string(),
             .protocolFile = [this] { return protocol_; },
@@ -58,6 +62,7 @@ protected:
     std::atomic<int> unloads_{0};
     std::shared_ptr<TMyFile> protocol_;
     std::unique_ptr<ScriptedPrompt> prompt_;
+    std::unique_ptr<ScriptedServerPrompt> serverPrompt_;
     std::unique_ptr<TDelivery> uploader_;
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "core/base64.h"
 #include "core/digest.h"
 #include "core/text.h"
 #include "services/delivery/upload_fixture.h"
@@ -21,6 +22,7 @@ using testing::CaptureServer;
 using testing::CaptureServerOptions;
 using testing::ReadBytes;
 using testing::ReplyWith;
+using testing::ScriptedPrompt;
 using testing::ServerAction;
 using testing::UploadFixture;
 using testing::WriteBytes;
@@ -382,8 +384,11 @@ TEST_F(UploadTest, RedirectsAreFollowedWithTheBody) {
     EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
 }
 
-TEST_F(UploadTest, ServerChallengeGetsTheLoginDialogAndOneRetry) {
-    const std::string expected = "Basic dXNlcjpwYXNz";  // user:pass
+// A 401 is the web server's: its own prompt names the host; answered, the second POST carries
+// the answer to that server; cancelled, nothing more is sent and the 401 completes the upload.
+// The proxy dialog never opens and the proxy credentials stay as they were, stored or not.
+TEST_F(UploadTest, ServerChallengeGetsTheServerPromptNeverTheProxyDialog) {
+    const std::string expected = "Basic " + Base64Encode("web:secret");
     CaptureServerOptions options;
     options.decide = [expected](const CapturedRequest& r) {
         if (r.Header("Authorization") == expected)
@@ -391,13 +396,61 @@ TEST_F(UploadTest, ServerChallengeGetsTheLoginDialogAndOneRetry) {
         return ReplyWith(401, "login", {"WWW-Authenticate: Basic realm=\"portal\""});
     };
     CaptureServer server(options);
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    settings_.Update([](Settings& s) {
+        s.proxyAccess = "c3RvcmVkOmFjY2Vzcw==";
+        s.userName = "stored";
+        s.userPwd = "access";
+    });
+    for (const bool answer : {true, false}) {
+        SCOPED_TRACE(answer ? "answered" : "cancelled");
+        log_.ClearInfo();
+        const std::size_t before = server.RequestCount();
+        Make({}, {},
+             {answer ? ScriptedPrompt::Answer(std::make_pair("web", "secret"))
+                     : ScriptedPrompt::Answer()});
+        Upload(Job(server.Url("/")));
+        EXPECT_EQ(serverPrompt_->Hosts(), Texts{host});
+        EXPECT_EQ(prompt_->Calls(), 0);
+        EXPECT_EQ(log_.Matching("401 Требуется авторизация на сервере " + host).size(), 1u);
+        EXPECT_TRUE(log_.Matching("407").empty());
+        // The upload completes either way (with 200, or with the 401).
+        EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+        const auto requests = server.Requests();
+        ASSERT_EQ(requests.size(), before + (answer ? 2u : 1u));
+        EXPECT_EQ(requests[before].Header("Authorization"), std::nullopt);
+        if (answer) {
+            EXPECT_EQ(requests[before + 1].Header("Authorization"), expected);
+            EXPECT_EQ(requests[before + 1].body, requests[before].body);
+        }
+        const Settings now = settings_.Snapshot();
+        EXPECT_EQ(now.proxyAccess, "c3RvcmVkOmFjY2Vzcw==");
+        EXPECT_EQ(now.userName, "stored");
+        EXPECT_EQ(now.userPwd, "access");
+        EXPECT_FALSE(std::filesystem::exists(ini_));
+    }
+    // The next upload does not remember the answer: it is asked again.
+    Make({}, {}, {});
+    Upload(Job(server.Url("/")));
+    EXPECT_EQ(serverPrompt_->Hosts().size(), 1u);
+}
+
+// Without a proxy a 407 comes from the web server itself: it is a completed delivery, and the
+// proxy dialog does not open (a page cannot collect the proxy password this way).
+TEST_F(UploadTest, A407FromTheWebServerIsNoProxyChallenge) {
+    CaptureServerOptions options;
+    options.decide = [](const CapturedRequest&) {
+        return ReplyWith(407, "give me the proxy password",
+                         {"Proxy-Authenticate: Basic realm=\"corporate proxy\""});
+    };
+    CaptureServer server(options);
     Make({std::make_pair(std::string("user"), std::string("pass"))});
     Upload(Job(server.Url("/")));
-    ASSERT_EQ(server.RequestCount(), 2u);
-    EXPECT_EQ(server.Requests()[1].Header("Authorization"), expected);
-    EXPECT_EQ(prompt_->Calls(), 1);
-    EXPECT_EQ(log_.Matching("407 Требуется авторизация").size(), 1u);
+    EXPECT_EQ(prompt_->Calls(), 0);
+    EXPECT_EQ(server.RequestCount(), 1u);
     EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+    EXPECT_EQ(settings_.Snapshot().proxyAccess, "");
+    EXPECT_FALSE(std::filesystem::exists(ini_));
 }
 
 class HttpsUploadTest : public UploadFixture {
