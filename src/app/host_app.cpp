@@ -10,6 +10,7 @@
 #include "services/engines/cryptidcard.h"
 #include "ui/dialogs/login_dialog.h"
 #include "ui/dialogs/qt_signing_dialogs.h"
+#include "ui/dialogs/server_login_dialog.h"
 #include "ui/host/fopt.h"
 #include "ui/host/main_window.h"
 #include "ui/host/qt_log_sink.h"
@@ -21,7 +22,8 @@ namespace korvalo {
 namespace {
 
 // Korvalo's own parts, for every factory of parts left empty.
-void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt, TokenRegistry& tokens,
+void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt,
+                 IServerLoginPrompt& serverLogin, TokenRegistry& tokens,
                  std::function<QWidget*()> applicationWindow) {
     // The path loader's and the update component's windows; their task-bar button follows
     // the main window's visibility.
@@ -53,14 +55,15 @@ void AddOwnParts(TFMainParts& parts, ICredentialsPrompt& loginPrompt, TokenRegis
             return std::make_unique<QtSigningDialogs>(environment);
         };
     }
-    // The upload of signed results, with the proxy login dialog.
+    // The upload of signed results, with the proxy login dialog and the web server's.
     if (!parts.uploader) {
-        parts.uploader = [&loginPrompt](TFMain& main) {
+        parts.uploader = [&loginPrompt, &serverLogin](TFMain& main) {
             return std::make_unique<TDelivery>(DeliveryServices{
                 .log = main.Log(),
                 .settings = main.Store(),
                 .notifier = main.Notifier(),
                 .credentials = loginPrompt,
+                .serverLogin = serverLogin,
                 .stage = main.Stage(),
                 .settingsPath = main.Paths().mainIni,
                 .protocolFile = [&main] { return main.ProtocolFile(); },
@@ -102,10 +105,11 @@ HostApplication::HostApplication(HostOptions options)
     : log_(std::make_unique<QtLogSink>(options.echoLog)),
       notifier_(std::make_unique<QtNotifier>()),
       loginPrompt_(std::make_unique<QtLoginPrompt>()),
+      serverLogin_(std::make_unique<QtServerLoginPrompt>()),
       tokens_(std::make_unique<TokenRegistry>(*log_)) {
     UiThread::Reopen();
     if (options.ownParts)
-        AddOwnParts(options.parts, *loginPrompt_, *tokens_,
+        AddOwnParts(options.parts, *loginPrompt_, *serverLogin_, *tokens_,
                     [this]() -> QWidget* { return window_.get(); });
     main_ = std::make_unique<TFMain>(*log_, *notifier_, std::move(options.parts),
                                      std::move(options.main));

@@ -1,6 +1,6 @@
 #pragma once
 // Korvalo put together, in this one place: the activity log, message boxes and balloon, the
-// login dialog, the signing and delivery parts, TFMain and the main window, with start-up, the
+// login dialogs, the signing and delivery parts, TFMain and the main window, with start-up, the
 // message loop and shutdown.
 
 #include <functional>
@@ -14,6 +14,7 @@ class MainWindow;
 class QtLogSink;
 class QtNotifier;
 class QtLoginPrompt;
+class QtServerLoginPrompt;
 class TokenRegistry;
 
 // How the program is put together. The defaults are Korvalo as it runs on this machine; tests
@@ -21,8 +22,8 @@ class TokenRegistry;
 struct HostOptions {
     // The parts that sign and deliver. When ownParts is on, every factory left empty is
     // Korvalo's own: the signing dialogs over the store and its tokens, with the key password
-    // and PIN window, the upload with the proxy login window, the ID-card signer through the
-    // card service.
+    // and PIN window, the upload with the proxy and web server login windows, the ID-card
+    // signer through the card service.
     TFMainParts parts;
     bool ownParts = true;
     TFMainOptions main;
@@ -61,6 +62,7 @@ private:
     std::unique_ptr<QtLogSink> log_;
     std::unique_ptr<QtNotifier> notifier_;
     std::unique_ptr<QtLoginPrompt> loginPrompt_;
+    std::unique_ptr<QtServerLoginPrompt> serverLogin_;
     // The PKCS#11 modules of tokens, loaded once for the life of the program.
     std::unique_ptr<TokenRegistry> tokens_;
     std::unique_ptr<TFMain> main_;

@@ -17,6 +17,7 @@
 #include "support/qt/when_modal.h"
 #include "support/recording_doubles.h"
 #include "ui/dialogs/login_dialog.h"
+#include "ui/dialogs/server_login_dialog.h"
 #include "ui/host/fopt.h"
 
 namespace korvalo {
@@ -303,6 +304,54 @@ private slots:
         result = -1;
         testing::WhenModal([](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); });
         std::thread canceller([&] { result = prompt.ShowLoginDialog(user, pwd, save) ? 1 : 0; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.load() >= 0, 60000);
+        canceller.join();
+        QCOMPARE(result.load(), 0);
+        QCOMPARE(user, std::string("Пётр"));
+    }
+
+    // The web server's window: its own caption, the host named as plain text (whatever the
+    // address holds), no save box; from another thread the answer comes back as typed, and
+    // Escape changes nothing.
+    void serverLoginWindow() {
+        ServerLoginDialog window(QStringLiteral("<b>portal.test</b>:8443"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Авторизация на сервере"));
+        QCOMPARE(window.Explanation()->text(),
+                 QStringLiteral("Сервер <b>portal.test</b>:8443 запрашивает имя пользователя и "
+                                "пароль"));
+        QCOMPARE(window.Explanation()->textFormat(), Qt::PlainText);
+        QVERIFY(window.findChildren<QCheckBox*>().isEmpty());
+        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(window.EdPassword()->echoMode(), QLineEdit::Password);
+        QCOMPARE(window.BtnOk()->text(), QStringLiteral("Вход"));
+        QVERIFY(window.BtnOk()->isDefault());
+        QCOMPARE(window.BtnCancel()->text(), QStringLiteral("Отмена"));
+
+        QtServerLoginPrompt prompt;
+        std::string user = "old";
+        std::string pwd = "old";
+        std::atomic<int> result{-1};
+        QString shownHost;
+        testing::WhenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<ServerLoginDialog*>(modal);
+            QVERIFY(dialog != nullptr);
+            shownHost = dialog->Explanation()->text();
+            dialog->EdUserName()->setText(QStringLiteral("Пётр"));
+            dialog->EdPassword()->setText(QStringLiteral("pä:ss"));
+            QTest::keyClick(dialog->EdPassword(), Qt::Key_Return);
+        });
+        std::thread asker([&] { result = prompt.AskServerLogin("svc.test", user, pwd) ? 1 : 0; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.load() >= 0, 60000);
+        asker.join();
+        QCOMPARE(result.load(), 1);
+        QVERIFY(shownHost.contains(QStringLiteral("svc.test")));
+        QCOMPARE(user, std::string("Пётр"));
+        QCOMPARE(pwd, std::string("pä:ss"));
+
+        result = -1;
+        testing::WhenModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+        std::thread canceller(
+            [&] { result = prompt.AskServerLogin("svc.test", user, pwd) ? 1 : 0; });
         QTRY_VERIFY_WITH_TIMEOUT(result.load() >= 0, 60000);
         canceller.join();
         QCOMPARE(result.load(), 0);
