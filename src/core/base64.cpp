@@ -2,16 +2,36 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <climits>
+
 namespace korvalo {
 
+namespace {
+
+// OpenSSL's block functions take int lengths: longer texts go through in pieces of this many
+// bytes (a multiple of 3, so that every piece but the last encodes without padding, and its
+// encoding, a multiple of 4, decodes on its own).
+constexpr std::size_t kPieceBytes = 3 * (std::size_t{1} << 24);  // 48 MiB
+static_assert(kPieceBytes / 3 * 4 <= static_cast<std::size_t>(INT_MAX));
+
+}  // namespace
+
 std::string Base64Encode(std::string_view bytes) {
+    return detail::Base64EncodeInPieces(bytes, kPieceBytes);
+}
+
+std::string detail::Base64EncodeInPieces(std::string_view bytes, std::size_t pieceBytes) {
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-    if (bytes.empty())
-        return out;
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += pieceBytes) {
+        const std::size_t piece = std::min(pieceBytes, bytes.size() - at);
+        const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
+                                      reinterpret_cast<const unsigned char*>(bytes.data() + at),
+                                      static_cast<int>(piece));
+        written += static_cast<std::size_t>(n);
+    }
+    out.resize(written);
     return out;
 }
 
@@ -45,6 +65,10 @@ std::string Base64EncodeLines76(std::string_view bytes) {
 }
 
 std::string Base64Decode(std::string_view text) {
+    return detail::Base64DecodeInPieces(text, kPieceBytes);
+}
+
+std::string detail::Base64DecodeInPieces(std::string_view text, std::size_t pieceBytes) {
     std::string clean;
     clean.reserve(text.size());
     for (char c : text) {
@@ -59,14 +83,18 @@ std::string Base64Decode(std::string_view text) {
     const std::size_t padding = clean.size() % 4 == 0 ? 0 : 4 - clean.size() % 4;
     clean.append(padding, '=');
     std::string out(clean.size() / 4 * 3, '\0');
-    if (clean.empty())
-        return out;
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(clean.data()),
-                                  static_cast<int>(clean.size()));
-    if (n < 0)
-        return {};
-    out.resize(static_cast<std::size_t>(n) - padding);
+    const std::size_t pieceText = pieceBytes / 3 * 4;
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < clean.size(); at += pieceText) {
+        const std::size_t piece = std::min(pieceText, clean.size() - at);
+        const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
+                                      reinterpret_cast<const unsigned char*>(clean.data() + at),
+                                      static_cast<int>(piece));
+        if (n < 0)
+            return {};
+        written += static_cast<std::size_t>(n);
+    }
+    out.resize(written - padding);
     return out;
 }
 

@@ -21,4 +21,11 @@ std::string Base64EncodeLines76(std::string_view bytes);
 // are skipped and decoding stops at the first "="; a dangling final character is dropped.
 std::string Base64Decode(std::string_view text);
 
+namespace detail {
+// The two conversions over OpenSSL's int-sized block functions, in pieces of pieceBytes input
+// bytes (a multiple of 3); texts of any length go through whole.
+std::string Base64EncodeInPieces(std::string_view bytes, std::size_t pieceBytes);
+std::string Base64DecodeInPieces(std::string_view text, std::size_t pieceBytes);
+}  // namespace detail
+
 }  // namespace korvalo

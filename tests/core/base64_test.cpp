@@ -43,6 +43,23 @@ TEST(Base64, SeventySixCharacterLinesBreakOnlyAfterFullLines) {
     EXPECT_EQ(Base64EncodeLines76(""), "");
 }
 
+// Texts longer than OpenSSL's int lengths go through in pieces; with small pieces every
+// length and every cut gives what one piece gives.
+TEST(Base64, PiecesGiveWhatOnePieceGives) {
+    std::string bytes;
+    for (int i = 0; i < 40; ++i)
+        bytes.push_back(static_cast<char>(i * 37 + 11));
+    for (std::size_t length = 0; length <= bytes.size(); ++length) {
+        const std::string_view part(bytes.data(), length);
+        const std::string whole = Base64Encode(part);
+        for (const std::size_t piece : {3u, 6u, 9u, 30u}) {
+            EXPECT_EQ(detail::Base64EncodeInPieces(part, piece), whole) << length << "/" << piece;
+            EXPECT_EQ(detail::Base64DecodeInPieces(whole, piece), part) << length << "/" << piece;
+            EXPECT_EQ(detail::Base64DecodeInPieces(Base64EncodeLines64(part), piece), part);
+        }
+    }
+}
+
 TEST(Md5, LowerCaseHex) {
     EXPECT_EQ(Md5Hex("12345"), "827ccb0eea8a706c4c34a16891f84e7b");
 }

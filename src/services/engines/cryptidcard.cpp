@@ -1,19 +1,21 @@
 #include "services/engines/cryptidcard.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
 
 #include "core/base64.h"
+#include "core/unique_fd.h"
 #include "core/user_interface.h"
 #include "platform/net/curl_handles.h"
 
@@ -32,11 +34,6 @@ class CardServiceError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string SystemErrorText() {
     return std::error_code(errno, std::generic_category()).message();
@@ -158,17 +155,43 @@ TSignIdCard::TSignIdCard(std::string FN, CardServiceOptions options)
 TSignIdCard::TSignIdCard(TJobList& ListSign, CardServiceOptions options)
     : FListSign(&ListSign), FOptions(std::move(options)) {}
 
+std::string TSignIdCard::SizeRefusal(std::uint64_t size) {
+    return "Размер файла (" + std::to_string(size) + ") превышает допустимый (" +
+           std::to_string(kMaxFileSize) + ").";
+}
+
 bool TSignIdCard::SignFile() {
-    FileHandle file(std::fopen(FFName.c_str(), "rb"));
-    if (!file)
+    const UniqueFd fd(::open(FFName.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0)
         throw std::runtime_error("Не удалось открыть файл " + FFName + ": " + SystemErrorText());
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throw std::runtime_error("Не удалось открыть файл " + FFName + ": " + SystemErrorText());
+    }
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+        FMessage = SizeRefusal(static_cast<std::uint64_t>(st.st_size));
+        return false;
+    }
+    // Read to the end, but never past the limit (the file may grow, or tell no size).
     std::string content;
+    content.reserve(S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0);
     char chunk[64 * 1024];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        content.append(chunk, got);
-    if (std::ferror(file.get()))
-        throw std::runtime_error("Не удалось прочитать файл " + FFName + ": " + SystemErrorText());
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw std::runtime_error("Не удалось прочитать файл " + FFName + ": " +
+                                     SystemErrorText());
+        if (got == 0)
+            break;
+        if (content.size() + static_cast<std::size_t>(got) > kMaxFileSize) {
+            FMessage = SizeRefusal(content.size() + static_cast<std::size_t>(got));
+            return false;
+        }
+        content.append(chunk, static_cast<std::size_t>(got));
+    }
     return CallCardService(Base64EncodeLines76(content));
 }
 
@@ -177,7 +200,11 @@ int TSignIdCard::SignMultipleFile() {
     if (FListSign == nullptr)
         return result;
     for (TRecordSign& job : *FListSign) {
-        if (CallCardService(Base64Encode(job.pData))) {
+        if (job.pData.size() > kMaxFileSize) {
+            FMessage = SizeRefusal(job.pData.size());
+            job.error = FMessage;
+            result = kResultClosed;
+        } else if (CallCardService(Base64Encode(job.pData))) {
             job.sign = FSignature;
             result = kResultSigned;
         } else {

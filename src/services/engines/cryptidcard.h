@@ -2,6 +2,7 @@
 // The ID-card signer: has the local card service make a detached CMS signature of a file or
 // of every job of a batch.
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -32,13 +33,23 @@ public:
     explicit TSignIdCard(std::string FN, CardServiceOptions options = {});
     explicit TSignIdCard(TJobList& ListSign, CardServiceOptions options = {});
 
+    // The largest file or job the card service is sent: its Base64 text in the JSON request
+    // stays well within what the service reads at once.
+    static constexpr std::uint64_t kMaxFileSize = std::uint64_t{128} << 20;
+
     // Signs the whole file. Returns true when Signature() holds its signature; on false
-    // message() says why. Throws std::runtime_error when the file cannot be read.
+    // message() says why. A file larger than kMaxFileSize is refused before any of it is read
+    // or sent ("Размер файла (n) превышает допустимый (134217728)."). Throws
+    // std::runtime_error when the file cannot be read.
     [[nodiscard]] bool SignFile();
 
-    // Signs every job in order, writing sign or error of each. Returns 1 when the last job was
-    // signed, 8 otherwise (also for an empty or absent list).
+    // Signs every job in order, writing sign or error of each (a job larger than kMaxFileSize
+    // gets the size refusal without being sent). Returns 1 when the last job was signed, 8
+    // otherwise (also for an empty or absent list).
     [[nodiscard]] int SignMultipleFile();
+
+    // The refusal of a file or job of size bytes.
+    static std::string SizeRefusal(std::uint64_t size);
 
     const std::string& FileName() const { return FFName; }
     const std::string& Signature() const { return FSignature; }

@@ -273,6 +273,29 @@ TEST_F(IdCardTest, EmptyAndLargeFilesAreSigned) {
     }
 }
 
+// A file the card service could not be sent whole is refused before anything is read or sent:
+// a sparse 3 GiB file (whose 32-bit length would be 1 GiB short of the whole), one just over
+// the limit, and a batch job over it.
+TEST_F(IdCardTest, AFileTooLargeToSendWholeIsRefusedAndNothingIsSent) {
+    StartService();
+    const auto huge = dir_.path() / "huge.bin";
+    std::filesystem::resize_file(WriteFile("huge.bin", "start"), std::uint64_t{3} << 30);
+    const auto over = WriteFile("over.bin", "");
+    std::filesystem::resize_file(over, TSignIdCard::kMaxFileSize + 1);
+    for (const auto& [file, size] : {std::pair{huge, std::uint64_t{3} << 30},
+                                     std::pair{over, TSignIdCard::kMaxFileSize + 1}}) {
+        TSignIdCard signer(file.string(), options());
+        EXPECT_FALSE(signer.SignFile());
+        EXPECT_EQ(signer.message(),
+                  "Размер файла (" + std::to_string(size) + ") превышает допустимый (134217728).");
+        EXPECT_EQ(signer.Signature(), "");
+    }
+    TJobList jobs{{"big", std::string(TSignIdCard::kMaxFileSize + 1, 'x'), "", ""}};
+    EXPECT_EQ(TSignIdCard(jobs, options()).SignMultipleFile(), 8);
+    EXPECT_EQ(jobs[0].error, "Размер файла (134217729) превышает допустимый (134217728).");
+    EXPECT_TRUE(ReadServiceLog(log()).empty());
+}
+
 TEST_F(IdCardTest, BatchSignsEveryJobInPlainBase64) {
     StartService();
     TJobList jobs{{"a", "first", "", ""},

@@ -116,6 +116,7 @@ private slots:
     void aTokenCertificateIsPreselectedAndItsPinAsked();
     void anIdCardSignatureComesFromTheCardService();
     void aCardServiceThatHangsHoldsTheDialog();
+    void aFileTooLargeForTheCardIsRefusedInTheDialog();
 
 private:
     SigningEnvironment Environment(const std::filesystem::path& store) {
@@ -543,6 +544,55 @@ void EntryRoutinesTest::aCardServiceThatHangsHoldsTheDialog() {
     QCOMPARE(connection.Result(), 8);
     QCOMPARE(signature, std::string("before"));
     QVERIFY(LogHas(*log_, "пока служба карты ждет"));
+}
+
+// A sparse 3 GiB file chosen for the ID card: the dialog shows the size refusal in its error
+// label, the card service receives nothing, and the dialog ends without a signature (so the
+// request uploads nothing).
+void EntryRoutinesTest::aFileTooLargeForTheCardIsRefusedInTheDialog() {
+    cardtest::CardCredentials card;
+    const std::filesystem::path serviceLog = *work_ / "card-requests.log";
+    cardtest::CardServiceProcess service({"--cert", card.cert().string(), "--key",
+                                          card.key().string(), "--log", serviceLog.string()});
+    DialogEnvironment environment = Environment(store_.dir / "no-store-needed");
+    environment.cardService.port = service.port();
+    const std::filesystem::path file = *work_ / "huge.iso";
+    testing::WriteBytes(file, "start");
+    std::filesystem::resize_file(file, std::uint64_t{3} << 30);
+    environment.chooseFile = [&](QWidget*) {
+        return std::optional<QString>(QString::fromStdString(file.string()));
+    };
+    QtSigningDialogs dialogs(environment);
+    SigningOptions options;
+    options.useIdCard = 1;
+    std::string fileName;
+    std::string signature;
+    QString shown;
+
+    Scenario scenario;
+    scenario
+        .When([] { return Top<TSignFileDialog>("SignFileDialog") != nullptr; },
+              [] { Top<TSignFileDialog>("SignFileDialog")->BtnSelectFile()->click(); })
+        .When([] { return Top<TSignFileDialog>("SignFileDialog")->BtnSign()->isEnabled(); },
+              [] { Top<TSignFileDialog>("SignFileDialog")->BtnSign()->click(); })
+        .When(
+            [] {
+                auto* dialog = Top<TSignFileDialog>("SignFileDialog");
+                return !dialog->Busy() && !dialog->LabelError()->text().isEmpty();
+            },
+            [&] {
+                auto* dialog = Top<TSignFileDialog>("SignFileDialog");
+                shown = dialog->LabelError()->text();
+                QTest::keyClick(dialog->BtnSign(), Qt::Key_Escape);
+            });
+    scenario.Start();
+    ConnectionThread connection(
+        [&] { return dialogs.ShowSignFileDialog(options, fileName, signature, 2); });
+    QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
+    QCOMPARE(connection.Result(), 8);
+    QCOMPARE(shown, QStringLiteral("Размер файла (3221225472) превышает допустимый (134217728)."));
+    QCOMPARE(signature, std::string());
+    QVERIFY(cardtest::ReadServiceLog(serviceLog).empty());
 }
 
 QTEST_MAIN(EntryRoutinesTest)
