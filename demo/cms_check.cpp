@@ -9,6 +9,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <climits>
 #include <ctime>
 #include <stdexcept>
 
@@ -60,6 +61,8 @@ std::string TakeOpenSslErrors(const std::string& fallback) {
 }
 
 BioPtr MemoryBio(std::string_view bytes) {
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+        throw std::length_error("more bytes than OpenSSL can read at once");
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (!bio)
         throw std::bad_alloc();

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cctype>
+#include <climits>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -126,6 +127,8 @@ std::optional<std::string> QueryValue(std::string_view target, std::string_view 
 }
 
 std::string Base64Encode(std::string_view bytes) {
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX) / 4 * 3)
+        throw std::length_error("too many bytes for one Base64 text");
     std::string out(4 * ((bytes.size() + 2) / 3), '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                   reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -138,6 +141,8 @@ std::optional<std::string> Base64Decode(std::string_view text) {
     std::unique_ptr<EVP_ENCODE_CTX, EncodeCtxDeleter> ctx(EVP_ENCODE_CTX_new());
     if (!ctx)
         throw std::bad_alloc();
+    if (text.size() > static_cast<std::size_t>(INT_MAX))
+        return std::nullopt;
     EVP_DecodeInit(ctx.get());
     std::string out(text.size() / 4 * 3 + 3, '\0');
     int total = 0;

@@ -5,6 +5,8 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
+#include <climits>
+
 namespace korvalo::avcm {
 
 // ---- ASN.1 of RFC 5755 (implicit tags) --------------------------------------------------
@@ -293,7 +295,7 @@ std::optional<std::string> MakeAttributeCertificate(const AttributeCertificateRe
 
     for (const auto& [oid, value] : request.attributes) {
         ObjectPtr object(OBJ_txt2obj(oid.c_str(), 1));
-        if (!object)
+        if (!object || value.size() > static_cast<std::size_t>(INT_MAX))
             return std::nullopt;
         AttributePtr attribute(X509_ATTRIBUTE_create_by_OBJ(
             nullptr, object.get(), V_ASN1_UTF8STRING,

@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 #include <openssl/objects.h>
 
+#include <climits>
 #include <memory>
 
 #include "codes.h"
@@ -18,6 +19,8 @@ namespace {
 
 // One DER element: the header for tag and class, then content.
 std::string Element(int tag, int xclass, std::string_view content) {
+    if (content.size() > static_cast<std::size_t>(INT_MAX))
+        return {};
     const int length = static_cast<int>(content.size());
     const int total = ASN1_object_size(1, length, tag);
     if (total <= 0)
@@ -84,11 +87,14 @@ AvCmResult MakeSignedMessage(X509* certificate, EVP_PKEY* key, std::string_view 
     }
     if (!attrCerts.empty()) {
         const std::string value = SignerAttributes(attrCerts);
-        if (value.empty() ||
+        if (value.empty() || value.size() > static_cast<std::size_t>(INT_MAX) ||
             CMS_signed_add1_attr_by_NID(si, NID_id_smime_aa_ets_signerAttr, V_ASN1_SEQUENCE,
                                         value.data(), static_cast<int>(value.size())) != 1)
             return kInternalError;
     }
+    // The library takes 32-bit lengths, OpenSSL int ones: what does not fit is no message.
+    if (data.size() > static_cast<std::size_t>(INT_MAX))
+        return kInternalError;
     BioPtr content(BIO_new_mem_buf(data.empty() ? "" : data.data(), static_cast<int>(data.size())));
     if (!content)
         return kInternalError;

@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -101,6 +102,8 @@ CardKey::CardKey(const std::string& certFile, const std::string& keyFile,
 std::string CardKey::Sign(std::string_view data, bool detached) const {
     const unsigned flags =
         CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | (detached ? CMS_DETACHED : 0u);
+    if (data.size() > static_cast<std::size_t>(INT_MAX))
+        throw std::length_error("the data to sign is larger than OpenSSL can take at once");
     BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     if (!content)
         ThrowOpenSsl("cannot buffer the data");

@@ -127,7 +127,8 @@ public:
         while (!bytes.empty()) {
             ssize_t n;
             if (ssl_ != nullptr)
-                n = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+                n = SSL_write(ssl_, bytes.data(),
+                              static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30)));
             else
                 n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n < 0 && ssl_ == nullptr && errno == EINTR)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -18,6 +19,10 @@ namespace fs = std::filesystem;
 using SysClock = std::chrono::system_clock;
 
 BioPtr MemBio(std::string_view bytes) {
+    // OpenSSL takes an int length (and a negative one as "up to the first NUL"): a longer
+    // buffer gets no BIO at all rather than a cut one.
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+        return BioPtr();
     return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
 }
 

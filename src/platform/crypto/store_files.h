@@ -21,7 +21,8 @@ struct ListedCertificate {
 // Store files are small; anything larger is not a certificate file.
 inline constexpr std::uintmax_t kMaxStoreFileSize = 4u * 1024 * 1024;
 
-// A read-only BIO over bytes (which must outlive it).
+// A read-only BIO over bytes (which must outlive it); null when it cannot be made (also for
+// more than INT_MAX bytes, which OpenSSL's int length cannot hold).
 BioPtr MemBio(std::string_view bytes);
 
 // Reads a whole small file; returns 0 or a platform error code (kErrorFileTooLarge over

@@ -4,8 +4,10 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -49,7 +51,9 @@ public:
 
     void Start() {
         head_.emplace();
-        head_->header_limit(static_cast<std::uint32_t>(server_.options.maxHeadBytes));
+        // Beast takes a 32-bit limit: a larger setting means "as large as it can be".
+        head_->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(
+            server_.options.maxHeadBytes, std::numeric_limits<std::uint32_t>::max())));
         head_->body_limit(boost::none);
         stream_.expires_after(server_.options.headTimeout);
         http::async_read_header(stream_, buffer_, *head_,
