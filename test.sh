@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, builds Korvalo in build/ and runs every test.
+# Installs what the build and the tests need, builds Korvalo in build/ and runs every test; then
+# builds the Qt-free test programs and the fuzz targets once more with clang under the address
+# and undefined-behaviour sanitizers in build-sanitize/ and runs them (each fuzz target for a
+# bounded time over its seed corpus). The exit status is 0 only when both runs pass.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,8 +15,21 @@ KORVALO_WITH_BROWSER=1 ./scripts/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
-cd build
+# Without optimisation (it builds in half the time) and with line tables only: reports name
+# files and lines.
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_C_FLAGS_DEBUG="-O0 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g1" \
+    -DKORVALO_SANITIZE=ON -DKORVALO_FUZZ=ON
+cmake --build build-sanitize -j2 --target korvalo_qt_free_tests korvalo_fuzzers
+
 set +e
-ctest --output-on-failure -j2 --timeout 600
+(cd build && ctest --output-on-failure -j2 --timeout 600)
 status=$?
+(cd build-sanitize &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest -L 'qt-free|fuzz' --output-on-failure -j2 --timeout 600)
+sanitized=$?
+[ $status -eq 0 ] && status=$sanitized
 exit $status

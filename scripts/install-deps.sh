@@ -9,6 +9,7 @@ packages=(
     libboost1.81-dev libboost-json1.81-dev libcurl4-openssl-dev libssl-dev openssl libengine-gost-openssl
     nlohmann-json3-dev libpugixml-dev libpcre2-dev libx11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev iproute2
     tinyproxy xvfb xauth xdotool x11-utils xdg-utils nginx-light wrk
     fonts-dejavu-core
     # Tokens and smart cards: libp11 over the PKCS#11 modules, p11-kit's proxy module that
