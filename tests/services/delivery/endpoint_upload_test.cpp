@@ -234,7 +234,7 @@ TEST_F(EndpointUploadTest, FormTextArrivesTheSameWithOrWithoutACharset) {
             ASSERT_EQ(service.RequestCount(), ++uploads);
             const auto upload = service.Requests()[uploads - 1];
             EXPECT_EQ(Part(upload, "crpt_file"), text.messageFile);
-            EXPECT_EQ(testing::ReadBytes(dialogs_.Calls().back().fileName), text.messageFile);
+            EXPECT_EQ(dialogs_.Calls().back().fileContent, text.messageFile);
             EXPECT_EQ(Part(upload, "note"), text.echoed);
             EXPECT_EQ(Part(upload, "crpt_message"), "<none>");
         }
