@@ -22,6 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Dialogs and uploads hold at most kMaxUploads handler threads, so that requests which need
+// neither always find one.
+static_assert(kMaxUploads < EndpointOptions{}.maxHandlerThreads);
+
 // Stands in for the signing dialogs when this build has none: nothing is signed and the
 // request ends without an answer to upload.
 class MissingSigningDialogs : public ISigningDialogs {
