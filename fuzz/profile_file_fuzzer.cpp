@@ -1,12 +1,13 @@
 // The profile (.ini) files: any bytes read as a settings file, the settings' reading rules over
-// them, and a key written into them that must read back as written, also after the text has
-// been written out and read again.
+// them, and keys written into them and deleted again, which must read back as written, also
+// after the text has been written out and read again.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string section = DecodeUtf8(input.ConsumeRandomLengthString(16));
     const std::string key = DecodeUtf8(input.ConsumeRandomLengthString(16));
     const std::string value = DecodeUtf8(input.ConsumeRandomLengthString(64));
-    const std::string bytes = input.ConsumeRemainingBytesAsString();
+    const std::string bytes = input.ConsumeRandomLengthString(512);
     const std::string path = "/nonexistent/korvalo.ini";
 
     ProfileFile file = ProfileFile::FromBytes(path, bytes);
@@ -69,5 +70,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.DeleteKey(section, key);
     Check(!file.Find(section, key));
     Check(!ProfileFile::FromBytes(path, file.Text()).Find(section, key));
+
+    // A series of writes and deletions over names that never fold into one another: after
+    // each step every key written reads back, in memory and once the text has been read again.
+    static const char* const kSections[] = {"Main", "proxy", "PathLoader", "Раздел"};
+    static const char* const kKeys[] = {"debug", "proxyPort", "ключ", "a b"};
+    std::map<std::pair<std::string, std::string>, std::string> model;
+    while (input.remaining_bytes() > 0) {
+        const std::string s = kSections[input.ConsumeIntegralInRange(0, 3)];
+        const std::string k = kKeys[input.ConsumeIntegralInRange(0, 3)];
+        if (input.ConsumeBool()) {
+            file.DeleteKey(s, k);
+            model.erase({s, k});
+        } else {
+            const std::string v = DecodeUtf8(input.ConsumeRandomLengthString(16));
+            try {
+                file.WriteString(s, k, v);
+                model[{s, k}] = v;
+            } catch (const std::invalid_argument&) {
+            }
+        }
+        const ProfileFile reread = ProfileFile::FromBytes(path, file.Text());
+        for (const auto& [name, v] : model) {
+            const std::optional<std::string> now = file.Find(name.first, name.second);
+            Check(now.has_value());
+            if (ReadsBackAsWritten(v))
+                Check(*now == v);
+            Check(reread.Find(name.first, name.second) == now);
+        }
+    }
     return 0;
 }
