@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     korvalo::RequestFields fields;
-    const bool complete = korvalo::ParseFormParams(info.params, fields);
+    const bool complete = korvalo::ParseFormParams(info.params, info.paramsAreText, fields);
     if (complete != (!fields.urlToAnswer.empty() && !fields.urlToRedirect.empty()))
         std::abort();
 

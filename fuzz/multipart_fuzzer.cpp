@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t params = input.ConsumeIntegralInRange<std::size_t>(0, 8);
     for (std::size_t i = 0; i < params; ++i)
         paramList.push_back(FromLatin1(input.ConsumeRandomLengthString(64)));
+    const bool paramsAreText = input.ConsumeBool();
     const std::string signature = DecodeUtf8(input.ConsumeRandomLengthString(128));
     const std::string url = DecodeUtf8(input.ConsumeRandomLengthString(64));
     const std::string cookie = FromLatin1(input.ConsumeRandomLengthString(32));
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string boundary = UploadBoundary();
     const std::string head =
-        BuildMultipartHead(paramList, signature, "1.0.0.0", fileName, boundary);
+        BuildMultipartHead(paramList, paramsAreText, signature, "1.0.0.0", fileName, boundary);
     const std::string tail = MultipartTail(boundary);
     const UploadBody body = BuildUploadBody(head, fileName, boundary);
     const std::string_view all = body.View();
