@@ -86,7 +86,7 @@ bool QtServerLoginPrompt::AskServerLogin(const std::string& host, std::string& u
                                          std::string& password) {
     return UiThread::Call([&] {
                ServerLoginDialog dialog(QString::fromStdString(host));
-               QTimer::singleShot(0, &dialog, [&dialog] { ForceForegroundWindow(&dialog); });
+               QTimer::singleShot(0, &dialog, [&dialog] { (void)ForceForegroundWindow(&dialog); });
                if (dialog.exec() != 1)
                    return false;
                userName = dialog.EdUserName()->text().toStdString();

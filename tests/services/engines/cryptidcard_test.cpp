@@ -293,7 +293,7 @@ TEST_F(IdCardTest, AFileTooLargeToSendWholeIsRefusedAndNothingIsSent) {
     TJobList jobs{{"big", std::string(TSignIdCard::kMaxFileSize + 1, 'x'), "", ""}};
     EXPECT_EQ(TSignIdCard(jobs, options()).SignMultipleFile(), 8);
     EXPECT_EQ(jobs[0].error, "Размер файла (134217729) превышает допустимый (134217728).");
-    EXPECT_TRUE(ReadServiceLog(log()).empty());
+    EXPECT_TRUE(ReadJsonLines(log()).empty());
 }
 
 TEST_F(IdCardTest, BatchSignsEveryJobInPlainBase64) {

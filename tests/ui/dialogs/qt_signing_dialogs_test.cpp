@@ -17,6 +17,7 @@
 #include "core/base64.h"
 #include "platform/tokens/token_registry.h"
 #include "support/card_service_process.h"
+#include "support/json_lines.h"
 #include "support/qt/dialog_test_support.h"
 #include "support/softhsm_tokens.h"
 #include "ui/dialogs/fsign.h"
@@ -592,7 +593,7 @@ void EntryRoutinesTest::aFileTooLargeForTheCardIsRefusedInTheDialog() {
     QCOMPARE(connection.Result(), 8);
     QCOMPARE(shown, QStringLiteral("Размер файла (3221225472) превышает допустимый (134217728)."));
     QCOMPARE(signature, std::string());
-    QVERIFY(cardtest::ReadServiceLog(serviceLog).empty());
+    QVERIFY(testing::ReadJsonLines(serviceLog).empty());
 }
 
 QTEST_MAIN(EntryRoutinesTest)
