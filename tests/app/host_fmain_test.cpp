@@ -172,7 +172,7 @@ TEST_F(TFMainTest, TheOwnUpdateCheckDoesNothingWhetherOnOrOff) {
         main_->FormCreate(window);
         EXPECT_EQ(main_->Store().Snapshot().bCheckUpdate, std::string(value) == "1");
         EXPECT_EQ(main_->UpdateComp().SoftwareID(), kSoftwareId);
-        EXPECT_EQ(log.Messages(), std::vector<std::string>{StoreLine()}) << value;
+        EXPECT_EQ(log.Messages(), (std::vector<std::string>{StoreLine(), LoopbackLine()})) << value;
         ASSERT_EQ(windows.size(), 1u);
         EXPECT_TRUE(windows[0]->splashes.empty() && windows[0]->boxes.empty()) << value;
         main_->FormClose(window);

@@ -137,7 +137,7 @@ void RequestDispatcher::IdHTTPServer1Connect(ConnectionContext&) {
 void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRequestInfo& request,
                                                 HttpResponseInfo& response) {
     Request r{request, response, Fields(), services_.settings ? services_.settings() : Settings{},
-              nullptr};
+              nullptr, {}};
     r.fields.sUserAgent = ThroughCp1251(request.userAgent);
     // The signature and the file to upload are what this request makes itself: a request
     // that signs nothing (a login request, the companion mode, a failing dialog) must never
