@@ -76,6 +76,33 @@ announced() {  # FILE PREFIX PID
     return 1
 }
 
+# Starts the stand-in NAME on PORT (0: a free one) with its output in $logs/LOG.out and .log,
+# and sets announced_port to the port it listens on. A wanted port inside the system's range of
+# free ports can be handed to another program's socket between the check and the stand-in's
+# bind; the stand-in then gets a free port instead, and says so.
+announced_port=
+start_standin() {  # NAME PORT LOG ARGS...
+    local name=$1 port=$2 log=$3
+    shift 3
+    local attempt
+    for attempt in 1 2; do
+        rm -f "$logs/$log.out"
+        "$bin/$name" --port "$port" "$@" >"$logs/$log.out" 2>"$logs/$log.log" &
+        started "$name" $!
+        if announced_port=$(announced "$logs/$log.out" "listening on 127.0.0.1:" "${pids[-1]}"); then
+            return 0
+        fi
+        if [ "$port" = 0 ] || ! grep -q "Address already in use" "$logs/$log.log"; then
+            break
+        fi
+        say "$name: port $port was taken as it started; trying a free port"
+        wait "${pids[-1]}" 2>/dev/null || true
+        unset 'pids[-1]' 'names[-1]'
+        port=0
+    done
+    fail "$name did not start (see $logs/$log.log)"
+}
+
 # ---- install and build -----------------------------------------------------------------
 if [ "${KORVALO_SKIP_BUILD:-0}" != 1 ]; then
     ./scripts/install-deps.sh
@@ -128,12 +155,9 @@ fi
 # ---- the card-service stand-in ---------------------------------------------------------
 card_port=8084
 port_busy "$card_port" && card_port=0
-"$bin/korvalo-card-service" --port "$card_port" --cert "$demo/card/card.pem" \
-    --key "$demo/card/card.key" --log "$logs/card-service-requests.log" \
-    >"$logs/card-service.out" 2>"$logs/card-service.log" &
-started korvalo-card-service $!
-card_port=$(announced "$logs/card-service.out" "listening on 127.0.0.1:" "${pids[-1]}") ||
-    fail "korvalo-card-service did not start (see $logs/card-service.log)"
+start_standin korvalo-card-service "$card_port" card-service --cert "$demo/card/card.pem" \
+    --key "$demo/card/card.key" --log "$logs/card-service-requests.log"
+card_port=$announced_port
 say "card service (ID-card stand-in) on 127.0.0.1:$card_port"
 
 # ---- the stand-in of the maker's services (path loader and update) ---------------------
@@ -151,12 +175,9 @@ cat >"$demo/vendor-catalog.json" <<CATALOG
                   {"name": "Резервный сервер", "paths": ["\${SELF}/backup"]}]}}
 ]}
 CATALOG
-"$bin/korvalo-vendor-service" --port "$vendor_port" --config "$demo/vendor-catalog.json" \
-    --log "$logs/vendor-service-requests.log" \
-    >"$logs/vendor-service.out" 2>"$logs/vendor-service.log" &
-started korvalo-vendor-service $!
-vendor_port=$(announced "$logs/vendor-service.out" "listening on 127.0.0.1:" "${pids[-1]}") ||
-    fail "korvalo-vendor-service did not start (see $logs/vendor-service.log)"
+start_standin korvalo-vendor-service "$vendor_port" vendor-service \
+    --config "$demo/vendor-catalog.json" --log "$logs/vendor-service-requests.log"
+vendor_port=$announced_port
 say "maker's services (path loader and update stand-in) on 127.0.0.1:$vendor_port"
 
 # ---- what korvalo-update needs to try an update ---------------------------------------

@@ -23,6 +23,18 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DKORVALO_SANITIZE=ON -DKORVALO_FUZZ=ON
 cmake --build build-sanitize -j2 --target korvalo_qt_free_tests korvalo_fuzzers
 
+# Korvalo's port and the default port of the maker's services' stand-in lie inside the range the
+# system hands out for free-port binds and outgoing connections, and the tests make thousands of
+# those; while they run, the two are kept out of that range (as before afterwards; left alone
+# where the setting cannot be written).
+reserved_ports=/proc/sys/net/ipv4/ip_local_reserved_ports
+if previous_reserved=$(cat "$reserved_ports" 2>/dev/null) &&
+    echo "${previous_reserved:+$previous_reserved,}48051,48090" 2>/dev/null >"$reserved_ports"; then
+    trap 'echo "$previous_reserved" >"$reserved_ports"' EXIT
+else
+    echo "test.sh: ports 48051 and 48090 not reserved ($reserved_ports cannot be written)" >&2
+fi
+
 set +e
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 status=$?
