@@ -2,16 +2,14 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
-#include <chrono>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
-#include <thread>
 
 #include "core/base64.h"
+#include "standin_http.h"
 
 namespace korvalo::cardservice {
 
@@ -164,48 +162,27 @@ Answer CardService::FailureAnswer(const std::string& body) {
 namespace {
 
 void ServeConnection(CardService& service, tcp::socket socket) {
-    boost::system::error_code ec;
-    boost::beast::flat_buffer buffer;
-    http::request_parser<http::string_body> parser;
-    parser.body_limit(kMaxRequestBytes);
-    http::read(socket, buffer, parser, ec);
-    if (ec == http::error::body_limit) {
-        http::response<http::string_body> tooLarge{http::status::payload_too_large, 11};
-        tooLarge.keep_alive(false);
-        tooLarge.prepare_payload();
-        http::write(socket, tooLarge, ec);
+    const std::optional<standin::Request> request = standin::ReadRequest(socket, kMaxRequestBytes);
+    if (!request)
         return;
-    }
-    if (ec)
-        return;
-    const auto& request = parser.get();
     const Answer answer =
-        service.Handle(std::string(request.method_string()), std::string(request.target()),
-                       std::string(request[http::field::content_type]), request.body());
+        service.Handle(std::string(request->method_string()), std::string(request->target()),
+                       std::string((*request)[http::field::content_type]), request->body());
     switch (answer.kind) {
-        case Answer::Kind::Hang: {
-            char byte;
-            while (!ec)  // until the client gives up
-                socket.read_some(asio::buffer(&byte, 1), ec);
+        case Answer::Kind::Hang:
+            standin::HangUntilTheClientGivesUp(socket);
+            return;
+        case Answer::Kind::NotHttp: {
+            boost::system::error_code ec;
+            asio::write(socket, asio::buffer(answer.body), ec);
+            socket.shutdown(tcp::socket::shutdown_send, ec);
             return;
         }
-        case Answer::Kind::NotHttp:
-            asio::write(socket, asio::buffer(answer.body), ec);
-            break;
-        case Answer::Kind::Http: {
-            http::response<http::string_body> response;
-            response.version(request.version());
-            response.result(static_cast<unsigned>(answer.status));
-            response.set(http::field::server, "korvalo-card-service");
-            response.set(http::field::content_type, answer.contentType);
-            response.keep_alive(false);
-            response.body() = answer.body;
-            response.prepare_payload();
-            http::write(socket, response, ec);
-            break;
-        }
+        case Answer::Kind::Http:
+            standin::WriteAnswer(socket, request->version(), answer.status, "korvalo-card-service",
+                                 answer.contentType, answer.body);
+            return;
     }
-    socket.shutdown(tcp::socket::shutdown_send, ec);
 }
 
 }  // namespace
@@ -213,29 +190,11 @@ void ServeConnection(CardService& service, tcp::socket socket) {
 void Serve(CardService& service, unsigned short port, std::ostream& announce) {
     asio::io_context io;
     tcp::acceptor acceptor(io);
-    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
-    acceptor.open(endpoint.protocol());
-    acceptor.set_option(asio::socket_base::reuse_address(true));
-    acceptor.bind(endpoint);
-    acceptor.listen();
+    standin::OpenListener(acceptor, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
     announce << "listening on 127.0.0.1:" << acceptor.local_endpoint().port() << std::endl;
-    for (;;) {
-        tcp::socket socket(io);
-        boost::system::error_code ec;
-        acceptor.accept(socket, ec);
-        if (ec) {
-            std::cerr << "korvalo-card-service: accept: " << ec.message() << std::endl;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            continue;
-        }
-        std::thread([&service, s = std::move(socket)]() mutable {
-            try {
-                ServeConnection(service, std::move(s));
-            } catch (const std::exception& e) {
-                std::cerr << "korvalo-card-service: " << e.what() << std::endl;
-            }
-        }).detach();
-    }
+    standin::AcceptForever(acceptor, "korvalo-card-service", [&service](tcp::socket socket) {
+        ServeConnection(service, std::move(socket));
+    });
 }
 
 }  // namespace korvalo::cardservice

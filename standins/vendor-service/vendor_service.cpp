@@ -1,9 +1,6 @@
 #include "vendor_service.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ip/v6_only.hpp>
-#include <boost/asio/write.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
 #include <chrono>
@@ -17,6 +14,7 @@
 #include <thread>
 
 #include "core/text.h"
+#include "standin_http.h"
 
 namespace korvalo::vendorservice {
 
@@ -470,92 +468,47 @@ struct Listener::Sockets {
 
 namespace {
 
-void Open(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
-    acceptor.open(endpoint.protocol());
-    acceptor.set_option(asio::socket_base::reuse_address(true));
-    if (endpoint.protocol() == tcp::v6())
-        acceptor.set_option(asio::ip::v6_only(true));
-    acceptor.bind(endpoint);
-    acceptor.listen();
-}
-
 void ServeConnection(VendorService& service, tcp::socket socket) {
-    boost::system::error_code ec;
-    boost::beast::flat_buffer buffer;
-    http::request_parser<http::string_body> parser;
-    parser.body_limit(kMaxRequestBytes);
-    http::read(socket, buffer, parser, ec);
-    if (ec == http::error::body_limit) {
-        http::response<http::string_body> tooLarge{http::status::payload_too_large, 11};
-        tooLarge.keep_alive(false);
-        tooLarge.prepare_payload();
-        http::write(socket, tooLarge, ec);
+    const std::optional<standin::Request> message = standin::ReadRequest(socket, kMaxRequestBytes);
+    if (!message)
         return;
-    }
-    if (ec)
-        return;
-    const auto& message = parser.get();
     Request request;
-    request.method = std::string(message.method_string());
-    request.target = std::string(message.target());
-    request.soapAction = std::string(message["SOAPAction"]);
-    request.contentType = std::string(message[http::field::content_type]);
-    request.body = message.body();
+    request.method = std::string(message->method_string());
+    request.target = std::string(message->target());
+    request.soapAction = std::string((*message)["SOAPAction"]);
+    request.contentType = std::string((*message)[http::field::content_type]);
+    request.body = message->body();
     const Answer answer = service.Handle(request);
     switch (answer.kind) {
-        case Answer::Kind::Hang: {
-            char byte;
-            while (!ec)  // until the client gives up
-                socket.read_some(asio::buffer(&byte, 1), ec);
+        case Answer::Kind::Hang:
+            standin::HangUntilTheClientGivesUp(socket);
             return;
-        }
-        case Answer::Kind::Reset:
+        case Answer::Kind::Reset: {
+            boost::system::error_code ec;
             socket.set_option(asio::socket_base::linger(true, 0), ec);
             socket.close(ec);
             return;
-        case Answer::Kind::Http: {
-            http::response<http::string_body> response;
-            response.version(message.version());
-            response.result(static_cast<unsigned>(answer.status));
-            response.set(http::field::server, "korvalo-vendor-service");
-            response.set(http::field::content_type, answer.contentType);
-            response.keep_alive(false);
-            response.body() = answer.body;
-            response.prepare_payload();
-            http::write(socket, response, ec);
-            break;
         }
+        case Answer::Kind::Http:
+            standin::WriteAnswer(socket, message->version(), answer.status,
+                                 "korvalo-vendor-service", answer.contentType, answer.body);
+            return;
     }
-    socket.shutdown(tcp::socket::shutdown_send, ec);
 }
 
-void AcceptLoop(tcp::acceptor& acceptor, VendorService& service) {
-    for (;;) {
-        tcp::socket socket(acceptor.get_executor());
-        boost::system::error_code ec;
-        acceptor.accept(socket, ec);
-        if (ec) {
-            std::cerr << "korvalo-vendor-service: accept: " << ec.message() << std::endl;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            continue;
-        }
-        std::thread([&service, s = std::move(socket)]() mutable {
-            try {
-                ServeConnection(service, std::move(s));
-            } catch (const std::exception& e) {
-                std::cerr << "korvalo-vendor-service: " << e.what() << std::endl;
-            }
-        }).detach();
-    }
+[[noreturn]] void AcceptLoop(tcp::acceptor& acceptor, VendorService& service) {
+    standin::AcceptForever(acceptor, "korvalo-vendor-service", [&service](tcp::socket socket) {
+        ServeConnection(service, std::move(socket));
+    });
 }
 
 }  // namespace
 
 Listener::Listener(unsigned short port) : sockets_(std::make_unique<Sockets>()) {
-    Open(sockets_->v4, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+    standin::OpenListener(sockets_->v4, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
     port_ = sockets_->v4.local_endpoint().port();
     try {
-        Open(sockets_->v6, tcp::endpoint(asio::ip::make_address("::1"), port_));
+        standin::OpenListener(sockets_->v6, tcp::endpoint(asio::ip::make_address("::1"), port_));
     } catch (const std::exception& e) {
         boost::system::error_code ignored;
         sockets_->v6.close(ignored);
@@ -574,7 +527,6 @@ void Listener::Run(VendorService& service) {
     if (HasIpv6())
         std::thread([this, &service] { AcceptLoop(sockets_->v6, service); }).detach();
     AcceptLoop(sockets_->v4, service);
-    std::abort();  // not reached: the loop never ends
 }
 
 std::string SelfAddress(unsigned short port) {
