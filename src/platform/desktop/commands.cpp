@@ -186,18 +186,7 @@ std::error_code StartDetached(const std::string& program, const std::vector<std:
     std::vector<char*> argv = ArgvOf(argvText);
 
     SpawnSetup setup;
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(setup.attr(), &none);
-    posix_spawnattr_setsigdefault(setup.attr(), &all);
-    posix_spawnattr_setflags(setup.attr(),
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(setup.actions(), 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(setup.actions(), 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
+    setup.DetachIntoOwnSession();
 
     pid_t pid = -1;
     if (const int rc = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(),
