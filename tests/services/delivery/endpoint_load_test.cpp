@@ -11,13 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "services/delivery/upload.h"
-#include "services/endpoint/dispatcher.h"
-#include "services/endpoint/http_server.h"
+#include "services/delivery/endpoint_world.h"
 #include "support/capture_server.h"
-#include "support/delivery_doubles.h"
-#include "support/endpoint_doubles.h"
-#include "support/files.h"
 #include "support/processes.h"
 #include "support/raw_client.h"
 
@@ -45,61 +40,16 @@ std::string PercentEncoded(const std::string& text) {
     return out;
 }
 
-class EndpointLoadTest : public ::testing::Test {
+class EndpointLoadTest : public testing::EndpointWorld {
 protected:
     void SetUp() override {
         HttpClientOptions client;
         client.connectTimeout = 5s;
         client.minSpeedWindow = kWindow;
-        delivery_ = std::make_unique<TDelivery>(DeliveryServices{
-            .log = log_,
-            .settings = settings_,
-            .notifier = notifier_,
-            .credentials = prompt_,
-            .serverLogin = serverPrompt_,
-            .stage = stage_,
-            .settingsPath = (dir_ / "korvalo.ini").string(),
-            .protocolFile = [] { return std::shared_ptr<TMyFile>(); },
-            .unloadAvCryptMail = {},
-            .serverVersion = "1.0.0.0",
-            .client = client,
-        });
-        dispatcher_ = std::make_unique<RequestDispatcher>(DispatcherServices{
-            .log = log_,
-            .settings = [this] { return settings_.Snapshot(); },
-            .protocolFile = [] { return std::shared_ptr<TMyFile>(); },
-            .dialogs = dialogs_,
-            .notifier = notifier_,
-            .idCard = dialogs_,
-            .uploader = *delivery_,
-            .stage = stage_,
-            .tempFolder = (dir_ / "Korvalo").string() + "/",
-            .version = "1.0.0.0",
-        });
-        EndpointOptions options;
-        options.port = 0;
-        endpoint_ = std::make_unique<HttpServer>(*dispatcher_, options);
-        endpoint_->Open();
-    }
-    void TearDown() override {
-        notifier_.CloseBoxes();
-        if (endpoint_)
-            endpoint_->Close();
+        StartEndpoint(client);
     }
 
     static constexpr std::chrono::seconds kWindow{3};
-
-    testing::TempDir dir_;
-    testing::RecordingLog log_;
-    testing::RecordingNotifier notifier_;
-    testing::ScriptedPrompt prompt_;
-    testing::ScriptedServerPrompt serverPrompt_;
-    testing::ScriptedDialogs dialogs_;
-    SettingsStore settings_;
-    std::atomic<int> stage_{0};
-    std::unique_ptr<TDelivery> delivery_;
-    std::unique_ptr<RequestDispatcher> dispatcher_;
-    std::unique_ptr<HttpServer> endpoint_;
 };
 
 TEST_F(EndpointLoadTest, TricklingAndRefusingTargetsCannotSilenceTheEndpoint) {

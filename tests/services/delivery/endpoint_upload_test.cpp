@@ -11,9 +11,7 @@
 
 #include "core/base64.h"
 #include "core/text.h"
-#include "services/delivery/upload.h"
-#include "services/endpoint/dispatcher.h"
-#include "services/endpoint/http_server.h"
+#include "services/delivery/endpoint_world.h"
 #include "services/engines/criptsign.h"
 #include "support/capture_server.h"
 #include "support/cert_fixture.h"
@@ -75,7 +73,7 @@ std::string Post(const std::string& body, const std::string& contentType) {
            contentType + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-class EndpointUploadTest : public ::testing::Test {
+class EndpointUploadTest : public testing::EndpointWorld {
 protected:
     void Start() {
         // The message dialog signs at once (wrapped into lines of 64 by the dispatcher); the
@@ -84,38 +82,7 @@ protected:
         dialogs_.SetDefault({.code = kResultSigned,
                              .signature = std::string(100, 'S'),
                              .signJobs = signBatch_ ? signBatch_ : SignEveryJob});
-        delivery_ = std::make_unique<TDelivery>(DeliveryServices{
-            .log = log_,
-            .settings = settings_,
-            .notifier = notifier_,
-            .credentials = prompt_,
-            .serverLogin = serverPrompt_,
-            .stage = stage_,
-            .settingsPath = (dir_ / "korvalo.ini").string(),
-            .protocolFile = [] { return std::shared_ptr<TMyFile>(); },
-            .unloadAvCryptMail = {},
-            .serverVersion = "1.0.0.0",
-        });
-        dispatcher_ = std::make_unique<RequestDispatcher>(DispatcherServices{
-            .log = log_,
-            .settings = [this] { return settings_.Snapshot(); },
-            .protocolFile = [] { return std::shared_ptr<TMyFile>(); },
-            .dialogs = dialogs_,
-            .notifier = notifier_,
-            .idCard = dialogs_,
-            .uploader = *delivery_,
-            .stage = stage_,
-            .tempFolder = (dir_ / "Korvalo").string() + "/",
-            .version = "1.0.0.0",
-        });
-        EndpointOptions options;
-        options.port = 0;
-        endpoint_ = std::make_unique<HttpServer>(*dispatcher_, options);
-        endpoint_->Open();
-    }
-    void TearDown() override {
-        if (endpoint_)
-            endpoint_->Close();
+        StartEndpoint();
     }
     std::string Send(const std::string& request) {
         return testing::Exchange(endpoint_->Port(), request);
@@ -135,18 +102,7 @@ protected:
                                                         "User-Agent: TestAgent/1.0\r\n\r\n");
     }
 
-    TempDir dir_;
-    RecordingLog log_;
-    RecordingNotifier notifier_;
-    ScriptedPrompt prompt_;
-    testing::ScriptedServerPrompt serverPrompt_;
-    SettingsStore settings_;
-    std::atomic<int> stage_{0};
-    ScriptedDialogs dialogs_;
     std::function<int(TJobList&)> signBatch_;
-    std::unique_ptr<TDelivery> delivery_;
-    std::unique_ptr<RequestDispatcher> dispatcher_;
-    std::unique_ptr<HttpServer> endpoint_;
 };
 
 TEST_F(EndpointUploadTest, SignedRequestPostsItsResultThenAnswersTheBrowser) {
