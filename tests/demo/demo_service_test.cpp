@@ -447,8 +447,9 @@ TEST_F(DemoServiceTest, VerifiesEveryDocumentOfABatchAnswer) {
             EXPECT_EQ(s["document"], "doc" + std::to_string(i + 1)) << c.what;
             EXPECT_EQ(s["verified"], c.verified[i]) << c.what << " #" << i;
             EXPECT_EQ(s["korvaloError"], c.korvaloErrors[i]) << c.what << " #" << i;
-            if (c.verified[i])
+            if (c.verified[i]) {
                 EXPECT_EQ(s["layout"], "lines64") << c.what << " #" << i;
+            }
         }
     }
 }

@@ -117,8 +117,9 @@ TEST_F(DispatcherTempTest, TwoRequestsNeverShareAFileAndEndWithout) {
     EXPECT_EQ(uploads[1].fileContent, "b");
     const std::string aName = fs::path(aFile).stem().string();
     const std::string bName = fs::path(bFile).stem().string();
-    if (bName.starts_with(aName))  // the same second
+    if (bName.starts_with(aName)) {  // the same second
         EXPECT_EQ(bName, aName + "_2");
+    }
     // The message files hold the person's messages: none is left behind.
     EXPECT_TRUE(FilesInFolder().empty());
 

@@ -76,8 +76,9 @@ TEST(ParseJobDocument, EdgeCases) {
         if (!doc)
             continue;
         ASSERT_EQ(doc->jobs.has_value(), c.jobs.has_value());
-        if (c.jobs)
+        if (c.jobs) {
             EXPECT_EQ(doc->jobs->size(), *c.jobs);
+        }
         EXPECT_EQ(doc->pairs, c.pairs);
     }
     // Nesting up to the limit is fine.
