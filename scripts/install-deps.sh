@@ -10,6 +10,8 @@ packages=(
     nlohmann-json3-dev libpugixml-dev libpcre2-dev libx11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev iproute2
+    # Fingerprints of signed files (XXH3), checked again while the upload reads them.
+    libxxhash-dev
     tinyproxy xvfb xauth xdotool x11-utils xdg-utils nginx-light wrk
     fonts-dejavu-core
     # Tokens and smart cards: libp11 over the PKCS#11 modules, p11-kit's proxy module that

@@ -22,6 +22,8 @@ std::string CryptErrorText(std::uint32_t code) {
             return "Размер файла превышает установленное ограничение.";
         case kErrorCancelled:
             return "Операция была отменена пользователем.";
+        case kNteBadHash:
+            return "Неправильное значение хеша.";
         case kNteBadKey:
             return "Неправильный ключ.";
         case kNteBadAlgId:

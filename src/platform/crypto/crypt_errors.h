@@ -13,6 +13,7 @@ inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;          // ERROR_NOT_
 inline constexpr std::uint32_t kErrorReadFault = 30;               // ERROR_READ_FAULT
 inline constexpr std::uint32_t kErrorFileTooLarge = 223;           // ERROR_FILE_TOO_LARGE
 inline constexpr std::uint32_t kErrorCancelled = 1223;             // ERROR_CANCELLED
+inline constexpr std::uint32_t kNteBadHash = 0x80090002;           // NTE_BAD_HASH
 inline constexpr std::uint32_t kNteBadKey = 0x80090003;            // NTE_BAD_KEY
 inline constexpr std::uint32_t kNteBadAlgId = 0x80090008;          // NTE_BAD_ALGID
 inline constexpr std::uint32_t kNteNoMemory = 0x8009000E;          // NTE_NO_MEMORY

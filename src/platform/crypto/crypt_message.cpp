@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <new>
 
 #include <openssl/cms.h>
 #include <openssl/engine.h>
@@ -25,12 +26,16 @@ struct EngineDeleter {
 struct MdCtxDeleter {
     void operator()(EVP_MD_CTX* p) const noexcept { EVP_MD_CTX_free(p); }
 };
+struct BioChainDeleter {
+    void operator()(BIO* p) const noexcept { BIO_free_all(p); }
+};
 struct Asn1TimeDeleter {
     void operator()(ASN1_TIME* p) const noexcept { ASN1_TIME_free(p); }
 };
 using EnginePtr = std::unique_ptr<ENGINE, EngineDeleter>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Asn1TimeDeleter>;
+using BioChainPtr = std::unique_ptr<BIO, BioChainDeleter>;
 
 constexpr const char* kDebianGostEngine = "/usr/lib/x86_64-linux-gnu/engines-3/gost.so";
 
@@ -108,47 +113,133 @@ std::uint32_t DetachedCmsSigner::CheckDigest() const {
     return ok == 1 ? 0 : kNteBadAlgId;
 }
 
+ContentDigest::ContentDigest(const EVP_MD* md) : ctx_(EVP_MD_CTX_new()) {
+    if (ctx_ == nullptr)
+        throw std::bad_alloc();
+    if (EVP_DigestInit_ex(ctx_, md, nullptr) != 1) {
+        error_ = kNteBadAlgId;
+        ERR_clear_error();
+    }
+}
+
+ContentDigest::~ContentDigest() {
+    EVP_MD_CTX_free(ctx_);
+}
+
+std::uint32_t ContentDigest::Add(std::string_view bytes) {
+    if (error_ == 0 && EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) {
+        error_ = kNteFail;
+        ERR_clear_error();
+    }
+    return error_;
+}
+
+std::uint32_t ContentDigest::Finish(std::string& digest) {
+    digest.clear();
+    if (error_ != 0)
+        return error_;
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx_, value, &length) != 1) {
+        ERR_clear_error();
+        return error_ = kNteFail;
+    }
+    digest.assign(reinterpret_cast<const char*>(value), length);
+    error_ = kNteFail;  // spent
+    return 0;
+}
+
+std::uint32_t ContentDigest::Of(const EVP_MD* md, std::string_view bytes, std::string& digest) {
+    ContentDigest d(md);
+    if (const std::uint32_t error = d.Add(bytes); error != 0)
+        return error;
+    return d.Finish(digest);
+}
+
+std::uint32_t DetachedCmsSigner::Failed() const {
+    const unsigned long err = ERR_peek_last_error();
+    for (unsigned long e = ERR_get_error(); e != 0; e = ERR_get_error())
+        lastErrors_.push_back(e);
+    if (ERR_GET_REASON(err) == ERR_R_MALLOC_FAILURE)
+        return kNteNoMemory;
+    return CheckDigest() != 0 ? kNteBadAlgId : kNteFail;
+}
+
+std::uint32_t DetachedCmsSigner::Encode(CMS_ContentInfo* cms, std::string& der,
+                                        CmsSignStage& stage) const {
+    stage = CmsSignStage::Encoding;
+    const int len = i2d_CMS_ContentInfo(cms, nullptr);
+    if (len <= 0)
+        return Failed();
+    der.resize(static_cast<std::size_t>(len));
+    auto* out = reinterpret_cast<unsigned char*>(der.data());
+    if (i2d_CMS_ContentInfo(cms, &out) != len) {
+        der.clear();
+        return Failed();
+    }
+    return 0;
+}
+
 std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der, CmsSignStage& stage,
                                       std::chrono::system_clock::time_point signingTime) const {
     stage = CmsSignStage::Signing;
     lastErrors_.clear();
     if (data.size() > static_cast<std::size_t>(INT_MAX))
         return kErrorFileTooLarge;
-    auto failed = [this]() {
-        const unsigned long err = ERR_peek_last_error();
-        for (unsigned long e = ERR_get_error(); e != 0; e = ERR_get_error())
-            lastErrors_.push_back(e);
-        if (ERR_GET_REASON(err) == ERR_R_MALLOC_FAILURE)
-            return kNteNoMemory;
-        return CheckDigest() != 0 ? kNteBadAlgId : kNteFail;
-    };
     constexpr unsigned kFlags = CMS_DETACHED | CMS_BINARY;
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, kFlags | CMS_PARTIAL));
     if (!cms)
-        return failed();
+        return Failed();
     CMS_SignerInfo* si = CMS_add1_signer(cms.get(), cert_, key_, md_, CMS_BINARY | CMS_NOSMIMECAP);
     if (si == nullptr)
-        return failed();
+        return Failed();
     // UTCTime up to 2049, GeneralizedTime after, as the platform encodes it.
     Asn1TimePtr when(ASN1_TIME_set(nullptr, std::chrono::system_clock::to_time_t(signingTime)));
     if (!when ||
         CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1) != 1) {
-        return failed();
+        return Failed();
     }
     BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     if (!in || CMS_final(cms.get(), in.get(), nullptr, kFlags) != 1)
-        return failed();
-    stage = CmsSignStage::Encoding;
-    const int len = i2d_CMS_ContentInfo(cms.get(), nullptr);
-    if (len <= 0)
-        return failed();
-    der.resize(static_cast<std::size_t>(len));
-    auto* out = reinterpret_cast<unsigned char*>(der.data());
-    if (i2d_CMS_ContentInfo(cms.get(), &out) != len) {
-        der.clear();
-        return failed();
+        return Failed();
+    return Encode(cms.get(), der, stage);
+}
+
+std::uint32_t DetachedCmsSigner::SignDigest(
+    std::string_view contentDigest, std::string& der, CmsSignStage& stage,
+    std::chrono::system_clock::time_point signingTime) const {
+    stage = CmsSignStage::Signing;
+    lastErrors_.clear();
+    if (contentDigest.size() != static_cast<std::size_t>(EVP_MD_get_size(md_)))
+        return kNteBadHash;
+    // The steps CMS_final takes, with the digest it would compute from the content given:
+    // the signer with its signing time, the content's digest and type as signed attributes,
+    // then the signature over them.
+    constexpr unsigned kFlags = CMS_DETACHED | CMS_BINARY;
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, kFlags | CMS_PARTIAL));
+    if (!cms)
+        return Failed();
+    CMS_SignerInfo* si = CMS_add1_signer(cms.get(), cert_, key_, md_, CMS_BINARY | CMS_NOSMIMECAP);
+    if (si == nullptr)
+        return Failed();
+    Asn1TimePtr when(ASN1_TIME_set(nullptr, std::chrono::system_clock::to_time_t(signingTime)));
+    if (!when ||
+        CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1) != 1) {
+        return Failed();
     }
-    return 0;
+    // Opening the (empty) content sets the message's version as CMS_final's opening does.
+    const BioChainPtr chain(CMS_dataInit(cms.get(), nullptr));
+    if (!chain)
+        return Failed();
+    if (CMS_signed_add1_attr_by_NID(si, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING,
+                                    contentDigest.data(),
+                                    static_cast<int>(contentDigest.size())) != 1 ||
+        CMS_signed_add1_attr_by_NID(si, NID_pkcs9_contentType, V_ASN1_OBJECT,
+                                    CMS_get0_eContentType(cms.get()), -1) != 1 ||
+        CMS_SignerInfo_sign(si) != 1) {
+        return Failed();
+    }
+    return Encode(cms.get(), der, stage);
 }
 
 }  // namespace korvalo

@@ -16,9 +16,20 @@ KeyStatus FileSigningKey::CheckDigest(const EVP_MD* md) {
     return KeyStatus::Of(DetachedCmsSigner(cert_, key_.get(), md).CheckDigest());
 }
 
-KeyStatus FileSigningKey::SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
-                                       CmsSignStage& stage) {
-    return KeyStatus::Of(DetachedCmsSigner(cert_, key_.get(), md).Sign(data, der, stage));
+KeyStatus ISigningKey::SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
+                                    CmsSignStage& stage) {
+    stage = CmsSignStage::Signing;
+    std::string digest;
+    if (const std::uint32_t error = ContentDigest::Of(md, data, digest); error != 0)
+        return KeyStatus::Of(error);
+    return SignDigest(digest, md, std::chrono::system_clock::now(), der, stage);
+}
+
+KeyStatus FileSigningKey::SignDigest(std::string_view contentDigest, const EVP_MD* md,
+                                     std::chrono::system_clock::time_point signingTime,
+                                     std::string& der, CmsSignStage& stage) {
+    return KeyStatus::Of(DetachedCmsSigner(cert_, key_.get(), md)
+                             .SignDigest(contentDigest, der, stage, signingTime));
 }
 
 }  // namespace korvalo

@@ -2,6 +2,7 @@
 // A private key of the store opened for the signatures of one signing call, whether it was read
 // from a key file or lives on a token, and where a key that lives outside the folder is opened.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,11 +36,16 @@ public:
     virtual ~ISigningKey() = default;
     // Ok when the key can sign with the digest md; kNteBadAlgId when it refuses it.
     [[nodiscard]] virtual KeyStatus CheckDigest(const EVP_MD* md) = 0;
-    // A detached CMS signature of data with digest md, as DetachedCmsSigner makes it, for the
-    // certificate the key was opened for. On failure stage says whether making the signature
-    // or writing it out failed; der is left empty.
-    [[nodiscard]] virtual KeyStatus SignDetached(std::string_view data, const EVP_MD* md,
-                                                 std::string& der, CmsSignStage& stage) = 0;
+    // A detached CMS signature, as DetachedCmsSigner::SignDigest makes it, for the
+    // certificate the key was opened for, over the content whose digest with md is
+    // contentDigest, with the signing time signingTime. On failure stage says whether making
+    // the signature or writing it out failed; der is left empty.
+    [[nodiscard]] virtual KeyStatus SignDigest(std::string_view contentDigest, const EVP_MD* md,
+                                               std::chrono::system_clock::time_point signingTime,
+                                               std::string& der, CmsSignStage& stage) = 0;
+    // The same over data held whole, signed now.
+    [[nodiscard]] KeyStatus SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
+                                         CmsSignStage& stage);
 };
 
 // The result of opening a key: the key, or why it could not be opened.
@@ -54,8 +60,9 @@ public:
     // cert must outlive the key.
     FileSigningKey(X509* cert, EvpPkeyPtr key) : cert_(cert), key_(std::move(key)) {}
     [[nodiscard]] KeyStatus CheckDigest(const EVP_MD* md) override;
-    [[nodiscard]] KeyStatus SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
-                                         CmsSignStage& stage) override;
+    [[nodiscard]] KeyStatus SignDigest(std::string_view contentDigest, const EVP_MD* md,
+                                       std::chrono::system_clock::time_point signingTime,
+                                       std::string& der, CmsSignStage& stage) override;
 
 private:
     X509* cert_;

@@ -85,8 +85,9 @@ public:
     KeyStatus Prepare();
 
     [[nodiscard]] KeyStatus CheckDigest(const EVP_MD* md) override;
-    [[nodiscard]] KeyStatus SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
-                                         CmsSignStage& stage) override;
+    [[nodiscard]] KeyStatus SignDigest(std::string_view contentDigest, const EVP_MD* md,
+                                       std::chrono::system_clock::time_point signingTime,
+                                       std::string& der, CmsSignStage& stage) override;
 
 private:
     std::optional<std::string> ReadSignaturePin() override;
@@ -235,8 +236,9 @@ KeyStatus TokenSigningKey::CheckDigest(const EVP_MD* md) {
     return KeyStatus::Of(DetachedCmsSigner(cert_, key_, md).CheckDigest());
 }
 
-KeyStatus TokenSigningKey::SignDetached(std::string_view data, const EVP_MD* md, std::string& der,
-                                        CmsSignStage& stage) {
+KeyStatus TokenSigningKey::SignDigest(std::string_view contentDigest, const EVP_MD* md,
+                                      std::chrono::system_clock::time_point signingTime,
+                                      std::string& der, CmsSignStage& stage) {
     for (;;) {
         stage = CmsSignStage::Signing;
         if (key_ == nullptr || keyGeneration_ != use_->Generation()) {
@@ -246,7 +248,7 @@ KeyStatus TokenSigningKey::SignDetached(std::string_view data, const EVP_MD* md,
         pinCancelled_ = pinRefused_ = noPrompt_ = false;
         const DetachedCmsSigner signer(cert_, key_, md);
         use_->SetPinReader(this);
-        const std::uint32_t code = signer.Sign(data, der, stage);
+        const std::uint32_t code = signer.SignDigest(contentDigest, der, stage, signingTime);
         use_->SetPinReader(nullptr);
         if (code == 0) {
             retrySignaturePin_ = false;

@@ -36,8 +36,16 @@ std::string OpenFailure(const std::string& file, std::uint32_t code) {
     return "Не удается открыть файл \"" + file + "\". " + CryptErrorText(code);
 }
 
-// Reads the whole file, refusing files above the limit before reading anything.
-// Returns an empty text on success, else the failure text.
+std::string ReadFailure(const std::string& file, int err) {
+    return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(ErrorCodeFromErrno(err));
+}
+
+std::string ChangedFailure(const std::string& file) {
+    return "Файл \"" + file + "\" изменился во время чтения.";
+}
+
+// Reads the whole file for the Avest path, refusing files above its limit before reading
+// anything. Returns an empty text on success, else the failure text.
 std::string ReadFileToSign(const std::string& file, std::string& data) {
     const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
@@ -50,9 +58,9 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
     const auto tooLarge = [](std::uint64_t n) {
         return "Размер файла (" + std::to_string(n) + ") превышает допустимый (" +
-               std::to_string(TSign::kMaxFileSize) + ").";
+               std::to_string(TSign::kMaxAvestFileSize) + ").";
     };
-    if (size > TSign::kMaxFileSize)
+    if (size > TSign::kMaxAvestFileSize)
         return tooLarge(size);
     try {
         data.resize(static_cast<std::size_t>(size));
@@ -61,7 +69,7 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
     }
     const auto readFailure = [&](int err) {
         data.clear();
-        return "Ошибка чтения файла \"" + file + "\". " + CryptErrorText(ErrorCodeFromErrno(err));
+        return ReadFailure(file, err);
     };
     // Reads into buffer up to its end or the end of the file; -1 on a read error.
     const auto readInto = [&](char* buffer, std::size_t capacity) -> ssize_t {
@@ -93,7 +101,7 @@ std::string ReadFileToSign(const std::string& file, std::string& data) {
             return readFailure(errno);
         if (more == 0)
             break;
-        if (data.size() + static_cast<std::size_t>(more) > TSign::kMaxFileSize)
+        if (data.size() + static_cast<std::size_t>(more) > TSign::kMaxAvestFileSize)
             return tooLarge(data.size() + static_cast<std::size_t>(more));
         data.append(tail, 0, static_cast<std::size_t>(more));
     }
@@ -140,6 +148,7 @@ void TSign::Fail(const std::string& text) {
 bool TSign::Sign() {
     FKey.reset();
     FKeyCheckedMd = nullptr;
+    FSignedContent.reset();
     std::unique_ptr<CertStore> store;
     try {
         store = CertStore::Open(FContext.storeLocation,
@@ -199,7 +208,9 @@ bool TSign::SignList(const StoreCertificate& cert) {
     // text.
     if (FListSign->empty())
         return false;
+    FProgress.Start(SigningProgress::Unit::Documents, FListSign->size());
     bool result = false;
+    std::uint64_t done = 0;
     for (TRecordSign& job : *FListSign) {
         result = true;
         if (SignStream(cert, job.pData)) {
@@ -209,24 +220,90 @@ bool TSign::SignList(const StoreCertificate& cert) {
             result = false;
             break;
         }
+        FProgress.Set(++done);
     }
     return result;
 }
 
 bool TSign::SignFile(const StoreCertificate& cert) {
+    if (FContext.options.avCrypt)
+        return SignFileWhole(cert);
+    SteadyFileReader reader(FFName);
+    switch (reader.failure()) {
+        case SteadyFileReader::Failure::None:
+            break;
+        case SteadyFileReader::Failure::NotRegular:
+            Fail(OpenFailure(FFName, kErrorAccessDenied));
+            return false;
+        default:
+            Fail(OpenFailure(FFName, ErrorCodeFromErrno(reader.errorNumber())));
+            return false;
+    }
+    FProgress.Start(SigningProgress::Unit::Bytes, reader.size());
+    // What goes wrong beyond the steps' own failures reaches Sign, which reports it.
+    ContentFingerprint fingerprint;
+    const std::string country = IssuerCountry(cert);
+    if (!SignStreamCms(cert, country, [&](const EVP_MD* md, std::string& digest) {
+            return DigestFile(reader, md, digest, fingerprint);
+        }))
+        return false;
+    FSignedContent = fingerprint;
+    return true;
+}
+
+bool TSign::SignFileWhole(const StoreCertificate& cert) {
     std::string data;
     if (std::string failure = ReadFileToSign(FFName, data); !failure.empty()) {
         Fail(failure);
         return false;
     }
-    return SignStream(cert, data);
+    FProgress.Start(SigningProgress::Unit::Bytes, data.size());
+    FProgress.Set(data.size());
+    if (!SignStream(cert, data))
+        return false;
+    FSignedContent = FingerprintOf(data);
+    return true;
+}
+
+std::string TSign::DigestFile(SteadyFileReader& reader, const EVP_MD* md, std::string& digest,
+                              ContentFingerprint& fingerprint) {
+    ContentDigest content(md);
+    FingerprintBuilder builder;
+    std::string buffer(kReadChunk, '\0');
+    for (;;) {
+        const std::size_t n = reader.Read(buffer.data(), buffer.size());
+        if (n == 0)
+            break;
+        const std::string_view piece(buffer.data(), n);
+        if (const std::uint32_t error = content.Add(piece); error != 0)
+            return CryptErrorText(error);
+        builder.Add(piece);
+        FProgress.Set(reader.position());
+    }
+    switch (reader.failure()) {
+        case SteadyFileReader::Failure::None:
+            break;
+        case SteadyFileReader::Failure::Changed:
+            return ChangedFailure(FFName);
+        default:
+            return ReadFailure(FFName, reader.errorNumber());
+    }
+    if (const std::uint32_t error = content.Finish(digest); error != 0)
+        return CryptErrorText(error);
+    fingerprint = builder.Finish();
+    return {};
+}
+
+std::string TSign::IssuerCountry(const StoreCertificate& cert) {
+    std::string country = ThroughCp1251(cert.IssuerPart(kOidCountry));
+    if (FContext.options.debug)
+        Log("issuerCountry: \"" + country + "\"");
+    return country;
 }
 
 bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
     try {
-        const std::string country = ThroughCp1251(cert.IssuerPart(kOidCountry));
-        if (FContext.options.debug)
-            Log("issuerCountry: \"" + country + "\"");
+        const std::string country = IssuerCountry(cert);
         if (FContext.options.avCrypt) {
             if (FContext.avest == nullptr)
                 throw std::runtime_error(kTextNoAvest);
@@ -240,7 +317,10 @@ bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
             FMessage = avMessage;
             return false;
         }
-        return SignStreamCms(cert, country, data);
+        return SignStreamCms(cert, country, [data](const EVP_MD* md, std::string& digest) {
+            const std::uint32_t error = ContentDigest::Of(md, data, digest);
+            return error == 0 ? std::string() : CryptErrorText(error);
+        });
     } catch (const std::bad_alloc&) {
         Fail(CryptErrorText(kErrorNotEnoughMemory));
         return false;
@@ -251,7 +331,7 @@ bool TSign::SignStream(const StoreCertificate& cert, std::string_view data) {
 }
 
 bool TSign::SignStreamCms(const StoreCertificate& cert, const std::string& country,
-                          std::string_view data) {
+                          const ContentDigester& digestContent) {
     Log(LogLine("выработка подписи начата"));
     const std::string hashOid =
         ChooseHashAlgorithm(FContext.options.hashAlgOID, country, cert.SignatureAlgorithmOid());
@@ -283,9 +363,18 @@ bool TSign::SignStreamCms(const StoreCertificate& cert, const std::string& count
             return refuse(accepted);
         FKeyCheckedMd = md;
     }
+    // The content is needed only now, for its digest: a file is read here, after whatever the
+    // key asked for.
+    std::string digest;
+    if (std::string failure = digestContent(md, digest); !failure.empty()) {
+        Fail(failure);
+        return false;
+    }
+    const auto signingTime = FContext.clock ? FContext.clock() : std::chrono::system_clock::now();
     std::string der;
     CmsSignStage stage = CmsSignStage::Signing;
-    if (KeyStatus signedStatus = FKey->SignDetached(data, md, der, stage); !signedStatus.Ok()) {
+    if (KeyStatus signedStatus = FKey->SignDigest(digest, md, signingTime, der, stage);
+        !signedStatus.Ok()) {
         if (stage == CmsSignStage::Signing)
             return refuse(signedStatus);
         Fail("Ошибка при подписи: " + std::to_string(signedStatus.error));

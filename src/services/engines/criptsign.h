@@ -3,14 +3,20 @@
 // list (batch mode) with a certificate of the personal store "MY", as a detached CMS
 // signature in base64, or through the Avest signer when avCrypt is on.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/content_fingerprint.h"
 #include "core/log_sink.h"
 #include "core/record_sign.h"
+#include "core/signing_progress.h"
+#include "core/steady_file.h"
 #include "core/user_interface.h"
 #include "platform/crypto/cert_store.h"
 
@@ -42,6 +48,8 @@ struct TSignContext {
     IKeyPasswordPrompt* passwordPrompt = nullptr;  // asks for key passwords and token PINs
     IAvestSigner* avest = nullptr;                 // used when options.avCrypt is on
     ITokenCertificates* tokens = nullptr;          // the store's tokens (options.pkcs11Modules)
+    // The signing time of each signature (UTC); empty: the time of the signature.
+    std::function<std::chrono::system_clock::time_point()> clock;
 };
 
 // The hash algorithm TSign signs with: hashAlgOID when it is not empty; otherwise by the
@@ -55,7 +63,9 @@ std::string ChooseHashAlgorithm(const std::string& hashAlgOID, const std::string
 // One engine per signing attempt: construct, call Sign once, read Signature or message.
 class TSign {
 public:
-    // Create(FN, SerialNum): single mode, signs the whole content of the file FN.
+    // Create(FN, SerialNum): single mode, signs the whole content of the file FN. The store
+    // path reads the file in pieces into the digest, so a file of any size costs the same
+    // memory; the Avest path reads it whole (at most kMaxAvestFileSize).
     TSign(const TSignContext& context, std::string FN, std::string SerialNum);
     // Create(ListSign, SerialNum, password): batch mode over ListSign (not owned; it must
     // outlive the engine); password is accepted and not used.
@@ -79,15 +89,37 @@ public:
     // The serial-number text of the stored serial bytes (least significant first).
     static std::string SerialToHex(std::string_view serialBytes, bool grouping);
 
-    // The largest file single mode signs; larger files fail before anything is read.
-    static constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 30;
+    // How far the running Sign has got: documents signed of the job list, or bytes of the file
+    // read. Safe to read from another thread while Sign runs.
+    const SigningProgress& Progress() const noexcept { return FProgress; }
+    // Single mode, after Sign returned true: the length and fingerprint of the bytes signed,
+    // so that the file can be told unchanged when it is read again (the upload).
+    const std::optional<ContentFingerprint>& SignedContent() const noexcept {
+        return FSignedContent;
+    }
+
+    // The largest file the Avest path signs (the library takes the whole content at once);
+    // larger files fail before anything is read.
+    static constexpr std::uint64_t kMaxAvestFileSize = std::uint64_t{1} << 30;
+    // The piece of a file read into the digest at a time.
+    static constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 
 private:
+    // Makes the digest of the content to sign with md into digest; returns the failure text,
+    // empty on success.
+    using ContentDigester = std::function<std::string(const EVP_MD* md, std::string& digest)>;
+
     [[nodiscard]] bool SignList(const StoreCertificate& cert);
     [[nodiscard]] bool SignFile(const StoreCertificate& cert);
+    [[nodiscard]] bool SignFileWhole(const StoreCertificate& cert);
     [[nodiscard]] bool SignStream(const StoreCertificate& cert, std::string_view data);
     [[nodiscard]] bool SignStreamCms(const StoreCertificate& cert, const std::string& country,
-                                     std::string_view data);
+                                     const ContentDigester& digestContent);
+    // Reads the whole file into the digest (and the fingerprint), reporting progress.
+    std::string DigestFile(SteadyFileReader& reader, const EVP_MD* md, std::string& digest,
+                           ContentFingerprint& fingerprint);
+    // The issuer's country of cert as 8-bit text, logged in debug mode.
+    std::string IssuerCountry(const StoreCertificate& cert);
     void Fail(const std::string& text);
     void Log(const std::string& text) const { FContext.log.PrintInfo(text); }
 
@@ -102,6 +134,8 @@ private:
     // logged in for all the jobs of a batch), and the digest it has accepted.
     std::unique_ptr<ISigningKey> FKey;
     const EVP_MD* FKeyCheckedMd = nullptr;
+    SigningProgress FProgress;
+    std::optional<ContentFingerprint> FSignedContent;
 };
 
 }  // namespace korvalo

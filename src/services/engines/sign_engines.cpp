@@ -15,6 +15,10 @@ public:
     [[nodiscard]] bool Sign() override { return sign_.Sign(); }
     std::string Signature() const override { return sign_.Signature(); }
     std::string message() const override { return sign_.message(); }
+    const SigningProgress* Progress() const override { return &sign_.Progress(); }
+    std::optional<ContentFingerprint> SignedContent() const override {
+        return sign_.SignedContent();
+    }
 
 private:
     TSign sign_;
@@ -51,8 +55,8 @@ EngineFactory::~EngineFactory() = default;
 
 std::unique_ptr<ISignEngine> EngineFactory::MakeFileSigner(const std::string& fileName,
                                                            const std::string& serialText) {
-    const TSignContext context{log_,         options_, storeLocation_, passwordPrompt_,
-                               avest_.get(), tokens_};
+    const TSignContext context{log_,    options_, storeLocation_, passwordPrompt_, avest_.get(),
+                               tokens_, {}};
     return std::make_unique<StoreEngine>(context, fileName, serialText);
 }
 
@@ -62,8 +66,8 @@ std::unique_ptr<ISignEngine> EngineFactory::MakeIdCardSigner(const std::string& 
 
 std::unique_ptr<ISignEngine> EngineFactory::MakeBatchSigner(TJobList& jobs,
                                                             const std::string& serialText) {
-    const TSignContext context{log_,         options_, storeLocation_, passwordPrompt_,
-                               avest_.get(), tokens_};
+    const TSignContext context{log_,    options_, storeLocation_, passwordPrompt_, avest_.get(),
+                               tokens_, {}};
     return std::make_unique<StoreEngine>(context, jobs, serialText, std::string());
 }
 

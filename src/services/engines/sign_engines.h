@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "core/content_fingerprint.h"
 #include "core/log_sink.h"
 #include "core/record_sign.h"
+#include "core/signing_progress.h"
 #include "core/user_interface.h"
 #include "platform/crypto/cert_store.h"
 #include "services/engines/cryptidcard.h"
@@ -27,6 +29,12 @@ public:
     [[nodiscard]] virtual bool Sign() = 0;
     virtual std::string Signature() const = 0;
     virtual std::string message() const = 0;
+    // How far Sign has got, readable from another thread while it runs; nullptr when the
+    // engine cannot tell.
+    virtual const SigningProgress* Progress() const { return nullptr; }
+    // After a successful Sign over a file: what was signed (its length and fingerprint), so
+    // that the upload can tell the file unchanged; nothing when the engine does not know.
+    virtual std::optional<ContentFingerprint> SignedContent() const { return std::nullopt; }
 };
 
 // Makes the engine of each attempt.

@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
 #include <regex>
 
 #include "core/base64.h"
@@ -154,6 +159,92 @@ TEST_F(TSignTest, SingleModeMakesADetachedSignatureThatVerifies) {
     }
 }
 
+// A file is read in pieces into the digest; the signature is the one made over the whole
+// content in memory, byte for byte, with the same key and signing time.
+TEST_F(TSignTest, AStreamedFileSignatureIsTheWholeBufferOne) {
+    const auto fixedTime = std::chrono::system_clock::from_time_t(1709629628);
+    std::string content;
+    for (std::size_t i = 0; i < 2 * TSign::kReadChunk + 4099; ++i)
+        content.push_back(static_cast<char>((i * 2654435761u) >> 13));
+    WriteBytes(work_ / "doc.bin", content);
+    TSignContext ctx = Context(WithHash(kSha256));
+    ctx.clock = [fixedTime] { return fixedTime; };
+    TSign sign(ctx, (work_ / "doc.bin").string(), "0A0B 0C0D");
+    ASSERT_TRUE(sign.Sign()) << sign.message();
+
+    const auto store = CertStore::Open(world_->store.path());
+    ASSERT_TRUE(store);
+    const StoreCertificate* cert = store->FindFirstBySerialText("0A0B 0C0D", true);
+    ASSERT_NE(cert, nullptr);
+    const KeyResult key = cert->LoadPrivateKey(nullptr);
+    ASSERT_EQ(key.error, 0u) << key.message;
+    std::string whole;
+    CmsSignStage stage = CmsSignStage::Signing;
+    ASSERT_EQ(DetachedCmsSigner(cert->Handle(), key.key.get(), EVP_sha256())
+                  .Sign(content, whole, stage, fixedTime),
+              0u);
+    EXPECT_EQ(Base64Decode(sign.Signature()), whole);
+    ExpectGoodSignature(whole, content, world_->caDe, kSha256);
+
+    EXPECT_EQ(sign.SignedContent(), FingerprintOf(content));
+    const SigningProgress::Snapshot progress = sign.Progress().Read();
+    EXPECT_EQ(progress.unit, SigningProgress::Unit::Bytes);
+    EXPECT_EQ(progress.done, content.size());
+    EXPECT_EQ(progress.total, content.size());
+}
+
+// A prompt that changes the file being signed when it is asked for the key's password: after
+// the file was opened and before its content is read.
+class ChangingPrompt : public ScriptedPasswordPrompt {
+public:
+    explicit ChangingPrompt(std::function<void()> change)
+        : ScriptedPasswordPrompt({"right"}), change_(std::move(change)) {}
+    std::optional<std::string> AskKeyPassword(const std::string& what, bool retry) override {
+        change_();
+        return ScriptedPasswordPrompt::AskKeyPassword(what, retry);
+    }
+
+private:
+    std::function<void()> change_;
+};
+
+TEST_F(TSignTest, AFileThatChangesWhileItIsSignedFailsWithItsText) {
+    const std::string file = (work_ / "doc.bin").string();
+    const std::string content(TSign::kReadChunk + 100, 'a');
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"grows", [&] { std::ofstream(file, std::ios::app) << "more"; }},
+        {"shrinks", [&] { ASSERT_EQ(::truncate(file.c_str(), 10), 0); }},
+        {"is rewritten",
+         [&] {
+             std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(5);
+             f << 'b';
+         }},
+    };
+    const std::string text = "Файл \"" + file + "\" изменился во время чтения.";
+    for (const Case& c : cases) {
+        WriteBytes(file, content);
+        // An old modification time, so that a change within the same clock tick shows.
+        const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+        log_.ClearInfo();
+        ChangingPrompt prompt(c.change);
+        TSignContext ctx = Context(WithHash(kSha256));
+        ctx.passwordPrompt = &prompt;
+        TSign sign(ctx, file, "0909");
+        EXPECT_FALSE(sign.Sign()) << c.name;
+        EXPECT_EQ(sign.message(), text) << c.name;
+        EXPECT_TRUE(sign.Signature().empty());
+        EXPECT_FALSE(sign.SignedContent());
+        ASSERT_FALSE(log_.Lines().empty());
+        EXPECT_TRUE(IsStamped(log_.Lines().back(), " " + text)) << log_.Lines().back();
+    }
+}
+
 TEST_F(TSignTest, DebugLogsTheIssuerCountryFirst) {
     WriteBytes(work_ / "doc.txt", "data");
     TSign sign(Context(WithHash(kSha256, /*debug=*/true)), (work_ / "doc.txt").string(),
@@ -288,6 +379,10 @@ TEST_F(TSignTest, BatchSignsEveryJobAndAsksForThePasswordOnce) {
         ExpectGoodSignature(Base64Decode(job.sign), job.pData, world_->caDe, kSha256);
     }
     EXPECT_EQ(log_.Lines().size(), 6u);
+    const SigningProgress::Snapshot progress = sign.Progress().Read();
+    EXPECT_EQ(progress.unit, SigningProgress::Unit::Documents);
+    EXPECT_EQ(progress.done, 3u);
+    EXPECT_EQ(progress.total, 3u);
 }
 
 // The activity log refuses the start line of the third signature, as a failure while signing
@@ -429,8 +524,6 @@ TEST_F(TSignTest, AvCryptSendsSingleAndBatchToTheAvestSigner) {
 TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
     const std::size_t fdsBefore = OpenDescriptorCount();
     std::filesystem::create_directory(work_ / "folder");
-    // A sparse file of 2 GiB: nothing is allocated on disk or in memory.
-    ASSERT_EQ(truncate(WriteEmpty(work_ / "huge.bin").c_str(), std::int64_t{2} << 30), 0);
     struct Case {
         std::string file, message;
     };
@@ -440,8 +533,8 @@ TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
                                                "\". Не удается найти указанный файл."},
         {(work_ / "folder").string(),
          "Не удается открыть файл \"" + (work_ / "folder").string() + "\". Отказано в доступе."},
-        {(work_ / "huge.bin").string(),
-         "Размер файла (2147483648) превышает допустимый (1073741824)."},
+        // A device has no content of its own to sign (and might never end).
+        {"/dev/zero", "Не удается открыть файл \"/dev/zero\". Отказано в доступе."},
     };
     for (const Case& c : cases) {
         log_.ClearInfo();
@@ -452,6 +545,24 @@ TEST_F(TSignTest, FilesThatCannotBeSignedFailWithATextAndLeaveNoHandleOpen) {
         EXPECT_TRUE(IsStamped(log_.Lines().back(), " " + c.message)) << log_.Lines().back();
     }
     EXPECT_EQ(OpenDescriptorCount(), fdsBefore);
+}
+
+// The Avest library takes the whole content at once: its path reads the file whole and keeps a
+// limit, refused before anything is read (a sparse file: nothing is allocated).
+TEST_F(TSignTest, TheAvestPathRefusesFilesAboveItsLimit) {
+    ASSERT_EQ(truncate(WriteEmpty(work_ / "huge.bin").c_str(), std::int64_t{2} << 30), 0);
+    FakeAvest avest;
+    SigningOptions options = WithHash(kSha256);
+    options.avCrypt = true;
+    TSignContext ctx = Context(options);
+    ctx.avest = &avest;
+    TSign sign(ctx, (work_ / "huge.bin").string(), "0E0C");
+    EXPECT_FALSE(sign.Sign());
+    const std::string text = "Размер файла (2147483648) превышает допустимый (1073741824).";
+    EXPECT_EQ(sign.message(), text);
+    EXPECT_TRUE(avest.calls.empty());
+    ASSERT_FALSE(log_.Lines().empty());
+    EXPECT_TRUE(IsStamped(log_.Lines().back(), " " + text)) << log_.Lines().back();
 }
 
 }  // namespace
