@@ -54,7 +54,8 @@ public:
     int ShowSignMsgDialog(const SigningOptions&, const std::string&, std::string&, bool) override {
         return Hold();
     }
-    int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&, int) override {
+    int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&, int,
+                           std::optional<ContentFingerprint>&) override {
         return Hold();
     }
     int ShowSignFilesDialog(const SigningOptions&, TJobList&, const std::string&) override {

@@ -2,9 +2,11 @@
 // Services the request dispatcher calls besides the dialogs: the ID-card batch signer and the
 // upload of a result. Their implementations live with the engines and the delivery.
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/content_fingerprint.h"
 #include "core/record_sign.h"
 
 namespace korvalo {
@@ -29,6 +31,9 @@ struct UploadJob {
     // The values of paramList are text already (a form request that named its character
     // set); otherwise each character stands for a byte and they go through DecodeUtf8Bytes.
     bool paramsAreText = false;
+    // What was signed when the file is the one the signature was made over: the upload then
+    // sends the file only while it is exactly that content, and ends it unfinished otherwise.
+    std::optional<ContentFingerprint> signedContent;
 };
 
 // Posts a result to the web service.
@@ -36,7 +41,9 @@ class ISignatureUploader {
 public:
     virtual ~ISignatureUploader() = default;
     // Returns when the POST is over and its outcome has been handled. Throws when the file
-    // cannot be opened (before anything is sent); transport failures do not throw.
+    // cannot be opened (before anything is sent), and when it is not the signed content or
+    // changes while it is sent (the body is then never completed); transport failures do not
+    // throw.
     virtual void UploadSignature(const UploadJob& job) = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/content_fingerprint.h"
 #include "core/record_sign.h"
 
 namespace korvalo {
@@ -38,10 +39,12 @@ public:
     [[nodiscard]] virtual int ShowSignMsgDialog(const SigningOptions& options,
                                                 const std::string& fileName, std::string& signature,
                                                 bool showMessage) = 0;
-    // Lets the user choose a file and signs it; on 1 fileName and signature are set.
-    [[nodiscard]] virtual int ShowSignFileDialog(const SigningOptions& options,
-                                                 std::string& fileName, std::string& signature,
-                                                 int mode) = 0;
+    // Lets the user choose a file and signs it; on 1 fileName and signature are set, and
+    // signedContent to what the signature was made over when the engine tells it (nothing
+    // otherwise).
+    [[nodiscard]] virtual int ShowSignFileDialog(
+        const SigningOptions& options, std::string& fileName, std::string& signature, int mode,
+        std::optional<ContentFingerprint>& signedContent) = 0;
     // Signs every job with one certificate; results go into the job records.
     [[nodiscard]] virtual int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
                                                   const std::string& preselect) = 0;

@@ -61,7 +61,8 @@ int ScriptedDialogs::ShowSignMsgDialog(const SigningOptions& options, const std:
 }
 
 int ScriptedDialogs::ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                                        std::string& signature, int mode) {
+                                        std::string& signature, int mode,
+                                        std::optional<ContentFingerprint>& signedContent) {
     DialogCall call;
     call.kind = "file";
     call.options = options;
@@ -71,6 +72,7 @@ int ScriptedDialogs::ShowSignFileDialog(const SigningOptions& options, std::stri
     if (script.code == kResultSigned) {
         fileName = script.chosenFile;
         signature = script.signature;
+        signedContent = script.signedContent;
     }
     return script.code;
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,10 @@ struct DialogCall {
 // What a scripted dialog does when called.
 struct DialogScript {
     int code = kResultSigned;
-    std::string signature{};              // set on code 1
-    std::string chosenFile{};             // file dialog: the file the user picks (code 1)
-    std::vector<std::string> jobSigns{};  // batch: the signature for each job
+    std::string signature{};   // set on code 1
+    std::string chosenFile{};  // file dialog: the file the user picks (code 1)
+    std::optional<ContentFingerprint> signedContent{};  // file dialog: what was signed (code 1)
+    std::vector<std::string> jobSigns{};                // batch: the signature for each job
     std::vector<std::string> jobErrors{};
     // batch: when set, signs the jobs itself (instead of jobSigns and jobErrors) and gives the
     // code
@@ -61,7 +63,8 @@ public:
     int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
                           std::string& signature, bool showMessage) override;
     int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                           std::string& signature, int mode) override;
+                           std::string& signature, int mode,
+                           std::optional<ContentFingerprint>& signedContent) override;
     int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
                             const std::string& preselect) override;
     int SignMultipleFile(TJobList& jobs) override;

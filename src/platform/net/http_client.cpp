@@ -49,14 +49,22 @@ CurlSlist HeaderList(const std::vector<std::pair<std::string, std::string>>& hea
 // State of one POST, shared with the C callbacks.
 struct Transfer {
     Transfer(IHttpClientEvents& e, const HttpClientOptions& o, CURL* c, std::string_view b,
-             const std::function<bool()>& cancel, HttpAnswer* answer)
-        : events(e), options(o), curl(c), body(b), cancelCheck(cancel), collect(answer) {}
+             IHttpBodySource* source, const std::function<bool()>& cancel, HttpAnswer* answer)
+        : events(e),
+          options(o),
+          curl(c),
+          body(b),
+          bodySource(source),
+          cancelCheck(cancel),
+          collect(answer) {}
 
     IHttpClientEvents& events;
     const HttpClientOptions& options;
     CURL* curl;
     std::string_view body;
-    std::size_t bodySent = 0;  // where the next read of the body starts
+    IHttpBodySource* bodySource;  // the body when set, instead of body
+    std::size_t bodySent = 0;     // where the next read of the body starts
+    bool sourceRead = false;      // bytes were taken from bodySource since its start
     const std::function<bool()>& cancelCheck;
     HttpAnswer* collect;  // the answer is kept here when not null
 
@@ -74,10 +82,15 @@ struct Transfer {
     std::string serverRealm;
     std::exception_ptr failure;  // a handler threw inside a callback
 
+    // Throws what the body source throws when it cannot start again.
     void StartAttempt() {
         readCount = reportedCount = 0;
         reportedAny = tooLarge = cancelled = checkCancelled = timedOut = false;
         bodySent = 0;
+        if (bodySource != nullptr && sourceRead) {
+            bodySource->Rewind();
+            sourceRead = false;
+        }
         if (collect != nullptr)
             *collect = HttpAnswer{};
         lastDown = lastUp = 0;
@@ -122,18 +135,43 @@ struct Transfer {
 };
 
 // The request body is handed to libcurl block by block straight from the caller's buffer
-// (libcurl's own path for a body in memory is several times slower for large bodies).
+// (libcurl's own path for a body in memory is several times slower for large bodies), or
+// written by the body source into libcurl's buffer.
 std::size_t OnReadBody(char* buffer, std::size_t size, std::size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
+    if (t.bodySource != nullptr) {
+        if (t.failure)
+            return CURL_READFUNC_ABORT;
+        try {
+            t.sourceRead = true;
+            return t.bodySource->Read(buffer, size * count);
+        } catch (...) {
+            t.failure = std::current_exception();
+            return CURL_READFUNC_ABORT;
+        }
+    }
     const std::size_t n = std::min(size * count, t.body.size() - t.bodySent);
     std::memcpy(buffer, t.body.data() + t.bodySent, n);
     t.bodySent += n;
     return n;
 }
 
-// Rewinds the body for a repeated request (authentication, redirects).
+// Rewinds the body for a repeated request (authentication, redirects); a body source only to
+// its start.
 int OnSeekBody(void* user, curl_off_t offset, int origin) {
     auto& t = *static_cast<Transfer*>(user);
+    if (t.bodySource != nullptr) {
+        if (origin != SEEK_SET || offset != 0 || t.failure)
+            return CURL_SEEKFUNC_FAIL;
+        try {
+            t.bodySource->Rewind();
+            t.sourceRead = false;
+        } catch (...) {
+            t.failure = std::current_exception();
+            return CURL_SEEKFUNC_FAIL;
+        }
+        return CURL_SEEKFUNC_OK;
+    }
     if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > t.body.size())
         return CURL_SEEKFUNC_FAIL;
     t.bodySent = static_cast<std::size_t>(offset);
@@ -283,7 +321,9 @@ std::string ProxyHost(const std::string& host) {
         Set(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
         Set(curl, CURLOPT_FOLLOWLOCATION, 1L) &&
         Set(curl, CURLOPT_MAXREDIRS, options.maxRedirects) && Set(curl, CURLOPT_POST, 1L) &&
-        Set(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size())) &&
+        Set(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+            static_cast<curl_off_t>(request.bodySource != nullptr ? request.bodySource->Size()
+                                                                  : request.body.size())) &&
         Set(curl, CURLOPT_READFUNCTION, OnReadBody) &&
         Set(curl, CURLOPT_READDATA, static_cast<void*>(&transfer)) &&
         Set(curl, CURLOPT_SEEKFUNCTION, OnSeekBody) &&
@@ -521,7 +561,8 @@ void THttpClient::Run(const HttpPostRequest& request, IHttpClientEvents& events,
         Fail(events, collect, Failure(12004, "libcurl failed to start"));
         return;
     }
-    Transfer transfer(events, options_, curl.get(), request.body, request.cancelled, collect);
+    Transfer transfer(events, options_, curl.get(), request.body, request.bodySource,
+                      request.cancelled, collect);
     const CurlSlist headers = HeaderList(request.headers);
     if (!Configure(curl.get(), request, headers, transfer, options_)) {
         Fail(events, collect, Failure(12004, "libcurl rejected a setting"));

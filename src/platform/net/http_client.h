@@ -80,6 +80,21 @@ struct HttpClientOptions {
     std::int64_t progressStep = std::int64_t{64} << 10;
 };
 
+// A request body produced while it is sent, of a length known before the first byte.
+class IHttpBodySource {
+public:
+    virtual ~IHttpBodySource() = default;
+    // The body's length in bytes (sent as Content-Length).
+    virtual std::uint64_t Size() const = 0;
+    // Writes the next bytes, at most capacity, into buffer and returns their count (0 at the
+    // end). May throw: the transfer then ends at once, its body incomplete, and the exception
+    // leaves Post or Exchange.
+    virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+    // Starts again from the first byte (a repeated request: authentication, redirects). May
+    // throw as Read.
+    virtual void Rewind() = 0;
+};
+
 struct HttpPostRequest {
     std::string url;
     // Sent in this order, after Host; Content-Length is added by the client. Values are text:
@@ -87,6 +102,9 @@ struct HttpPostRequest {
     // per character go out as they came), UTF-8 otherwise; CR, LF and NUL become blanks.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string_view body;  // not copied; must live until Post returns
+    // When set, the body is read from it instead (and body is not used); must live until Post
+    // returns.
+    IHttpBodySource* bodySource = nullptr;
     ProxyEndpoint proxy;
     // Asked about every 100 ms and whenever bytes move, also while connecting; true ends the
     // request at once as cancelled (12017). Called on the requesting thread; may be empty (the
@@ -133,7 +151,9 @@ public:
     explicit THttpClient(HttpClientOptions options = {}) : options_(options) {}
 
     // Never throws for transport failures: they go to NetHTTPClient1RequestError. Exactly one
-    // of NetHTTPClient1RequestCompleted and NetHTTPClient1RequestError is called.
+    // of NetHTTPClient1RequestCompleted and NetHTTPClient1RequestError is called, unless a
+    // handler or the body source throws: the transfer then ends and the exception leaves Post
+    // with neither called.
     void Post(const HttpPostRequest& request, IHttpClientEvents& events) const;
 
     // One POST whose answer is returned whole, for callers that read it (the SOAP transport).

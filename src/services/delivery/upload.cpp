@@ -1,18 +1,12 @@
 #include "services/delivery/upload.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <stdexcept>
+#include <optional>
 
 #include "core/digest.h"
 #include "core/text.h"
-#include "core/unique_fd.h"
 #include "platform/net/curl_handles.h"
 
 namespace korvalo {
@@ -20,10 +14,6 @@ namespace korvalo {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-
-std::runtime_error FileError(const char* what, const std::string& fileName) {
-    return std::runtime_error(std::string(what) + " \"" + fileName + "\". " + std::strerror(errno));
-}
 
 void AppendPartHead(std::string& out, std::string_view boundary, std::string_view name) {
     out += "--";
@@ -131,42 +121,6 @@ std::string MultipartTail(std::string_view boundary) {
     return tail;
 }
 
-UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
-                           std::string_view boundary) {
-    const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        throw FileError("Cannot open file", fileName);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        throw FileError("Cannot open file", fileName);
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        throw FileError("Cannot open file", fileName);
-    }
-    const std::string tail = MultipartTail(boundary);
-    const std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-
-    // One byte more than needed, so that the end of the file is seen without growing.
-    UploadBody body(head.size() + expected + tail.size() + 1);
-    body.Append(head);
-    // The file's bytes are read straight into the body, to the end of the file even when it
-    // grew meanwhile (or tells no size).
-    for (;;) {
-        if (body.Room() <= tail.size())
-            body.Reserve(tail.size() + (1 << 16));
-        const ssize_t n = ::read(fd.get(), body.Tail(), body.Room() - tail.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw FileError("Cannot read file", fileName);
-        if (n == 0)
-            break;
-        body.Commit(static_cast<std::size_t>(n));
-    }
-    body.Append(tail);
-    return body;
-}
-
 HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie,
                          std::string_view boundary) {
     HeaderList headers{
@@ -225,13 +179,19 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
     const std::string boundary = UploadBoundary();
     const std::string head = BuildMultipartHead(job.paramList, job.paramsAreText, job.signature,
                                                 serverVersion_, job.fileName, boundary);
-    const UploadBody body = BuildUploadBody(head, job.fileName, boundary);
+    std::optional<MultipartFileBody> body;
+    try {
+        body.emplace(head, job.fileName, MultipartTail(boundary), job.signedContent);
+    } catch (const UploadFileError& e) {
+        log_.PrintInfo(LogLine(e.what()));
+        throw;
+    }
 
     const Settings settings = settings_.Snapshot();
     HttpPostRequest request;
     request.url = job.url;
     request.headers = UploadHeaders(job.userAgent, job.cookie, boundary);
-    request.body = body.View();
+    request.bodySource = &*body;
     request.proxy.host = settings.proxyAddress;
     request.proxy.port = settings.proxyPort;
     request.proxy.userName = settings.userName;
@@ -239,11 +199,16 @@ void TSignatureUploader::UploadSignature(const UploadJob& job) {
 
     log_.PrintInfo(LogLine("CS1: начата отправка данных на сервер"));
     UploadEvents events(handlers_);
-    THttpClient(options_).Post(request, events);
+    try {
+        THttpClient(options_).Post(request, events);
+    } catch (const UploadFileError& e) {
+        log_.PrintInfo(LogLine(e.what()));
+        throw;
+    }
 
     if (settings_.Snapshot().debug && protocolFile_) {
         if (const std::shared_ptr<TMyFile> file = protocolFile_())
-            file->WriteRecord(UploadRecord(job.url, request.headers, body.size(), head));
+            file->WriteRecord(UploadRecord(job.url, request.headers, body->Size(), head));
     }
 }
 

@@ -44,12 +44,6 @@ std::string BuildMultipartHead(const std::vector<std::string>& paramList, bool p
 // What follows the file's bytes: CRLF "--B--" CRLF.
 std::string MultipartTail(std::string_view boundary);
 
-// The whole body: head, every byte of the file fileName, tail; in one block of the exact size
-// (the file's bytes are read into it in place). Throws std::runtime_error when the file cannot
-// be opened or read.
-UploadBody BuildUploadBody(std::string_view head, const std::string& fileName,
-                           std::string_view boundary);
-
 // The request's headers in their order: User-Agent, Accept, Accept-Language, Accept-Charset,
 // Cookie (only when cookie is not empty), Connection, Content-Type with the boundary.
 HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie,
@@ -79,10 +73,12 @@ public:
                        std::string serverVersion, TUploadOutcome& handlers,
                        HttpClientOptions options = {});
 
-    // Builds the whole body first (throws before anything is sent or logged when the file
-    // cannot be read), logs " ---> CS1: начата отправка данных на сервер", posts it; when
-    // it returns, the completion or error handler has run. Throws only what the file, the
-    // handlers or the protocol file throw.
+    // Opens the file (throws before anything is sent or logged when it cannot be opened), logs
+    // " ---> CS1: начата отправка данных на сервер" and posts the body, reading the file as it
+    // goes; when it returns, the completion or error handler has run. A file that is not the
+    // signed content (job.signedContent), changes while it is sent or cannot be read to its
+    // end ends the upload unfinished: its text is logged and UploadFileError thrown, and
+    // neither handler runs. Throws only what the file, the handlers or the protocol file throw.
     void UploadSignature(const UploadJob& job) override;
 
 private:

@@ -1,79 +1,108 @@
 #include "services/delivery/upload_body.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace korvalo {
 
 namespace {
 
-std::size_t PageRounded(std::size_t n) {
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return (std::max<std::size_t>(n, 1) + page - 1) / page * page;
+std::size_t CopyPart(const std::string& part, std::size_t& offset, char* buffer,
+                     std::size_t capacity) {
+    const std::size_t n = std::min(capacity, part.size() - offset);
+    std::memcpy(buffer, part.data() + offset, n);
+    offset += n;
+    return n;
 }
 
-void AdviseHugePages(void* block, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    (void)::madvise(block, bytes, MADV_HUGEPAGE);  // a hint; plain pages work as well
-#endif
+std::string ChangedAfterSigning(const std::string& fileName, const char* outcome) {
+    return "Файл \"" + fileName + "\" изменился после подписи: отправка " + outcome + ".";
 }
 
 }  // namespace
 
-UploadBody::UploadBody(std::size_t capacity) : mapped_(PageRounded(capacity)) {
-    void* block =
-        ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED)
-        throw std::bad_alloc();
-    AdviseHugePages(block, mapped_);
-    data_ = static_cast<char*>(block);
-    capacity_ = mapped_;
-}
-
-UploadBody::~UploadBody() {
-    if (data_ != nullptr)
-        ::munmap(data_, mapped_);
-}
-
-UploadBody::UploadBody(UploadBody&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      mapped_(std::exchange(other.mapped_, 0)) {}
-
-UploadBody& UploadBody::operator=(UploadBody&& other) noexcept {
-    if (this != &other) {
-        if (data_ != nullptr)
-            ::munmap(data_, mapped_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
-        mapped_ = std::exchange(other.mapped_, 0);
+MultipartFileBody::MultipartFileBody(std::string head, const std::string& fileName,
+                                     std::string tail,
+                                     std::optional<ContentFingerprint> signedContent)
+    : head_(std::move(head)),
+      tail_(std::move(tail)),
+      fileName_(fileName),
+      reader_(fileName),
+      signedContent_(signedContent) {
+    if (reader_.failure() != SteadyFileReader::Failure::None) {
+        throw std::runtime_error("Cannot open file \"" + fileName + "\". " +
+                                 std::strerror(reader_.errorNumber()));
     }
-    return *this;
+    if (signedContent_) {
+        if (signedContent_->size != reader_.size())
+            throw UploadFileError(ChangedAfterSigning(fileName_, "отменена"));
+        fingerprint_.emplace();
+    }
 }
 
-void UploadBody::Reserve(std::size_t n) {
-    if (Room() >= n)
-        return;
-    const std::size_t wanted = PageRounded(std::max(size_ + n, capacity_ + capacity_ / 2));
-    void* block = ::mremap(data_, mapped_, wanted, MREMAP_MAYMOVE);
-    if (block == MAP_FAILED)
-        throw std::bad_alloc();
-    AdviseHugePages(block, wanted);
-    data_ = static_cast<char*>(block);
-    mapped_ = capacity_ = wanted;
+std::uint64_t MultipartFileBody::Size() const {
+    return head_.size() + reader_.size() + tail_.size();
 }
 
-void UploadBody::Append(std::string_view bytes) {
-    Reserve(bytes.size());
-    std::memcpy(Tail(), bytes.data(), bytes.size());
-    Commit(bytes.size());
+std::size_t MultipartFileBody::Read(char* buffer, std::size_t capacity) {
+    std::size_t filled = 0;
+    while (filled < capacity && phase_ != Phase::Done) {
+        switch (phase_) {
+            case Phase::Head:
+                filled += CopyPart(head_, offset_, buffer + filled, capacity - filled);
+                if (offset_ == head_.size())
+                    phase_ = Phase::File;
+                break;
+            case Phase::File:
+                if (const std::size_t n = reader_.Read(buffer + filled, capacity - filled)) {
+                    if (fingerprint_)
+                        fingerprint_->Add(std::string_view(buffer + filled, n));
+                    filled += n;
+                    break;
+                }
+                CheckFileEnd();
+                phase_ = Phase::Tail;
+                offset_ = 0;
+                break;
+            case Phase::Tail:
+                filled += CopyPart(tail_, offset_, buffer + filled, capacity - filled);
+                if (offset_ == tail_.size())
+                    phase_ = Phase::Done;
+                break;
+            case Phase::Done:
+                break;
+        }
+    }
+    return filled;
+}
+
+void MultipartFileBody::CheckFileEnd() {
+    switch (reader_.failure()) {
+        case SteadyFileReader::Failure::None:
+            break;
+        case SteadyFileReader::Failure::Changed:
+            throw UploadFileError("Файл \"" + fileName_ +
+                                  "\" изменился во время отправки: отправка прервана.");
+        default:
+            ThrowReadFailure();
+    }
+    if (fingerprint_ && fingerprint_->Finish() != *signedContent_)
+        throw UploadFileError(ChangedAfterSigning(fileName_, "прервана"));
+}
+
+void MultipartFileBody::ThrowReadFailure() const {
+    throw UploadFileError("Ошибка чтения файла \"" + fileName_ +
+                          "\": " + std::strerror(reader_.errorNumber()) + ". Отправка прервана.");
+}
+
+void MultipartFileBody::Rewind() {
+    if (!reader_.Rewind())
+        ThrowReadFailure();
+    if (fingerprint_)
+        fingerprint_->Reset();
+    phase_ = Phase::Head;
+    offset_ = 0;
 }
 
 }  // namespace korvalo

@@ -1,39 +1,61 @@
 #pragma once
-// The memory that holds an upload body: one block sized for the whole body, filled in place.
+// The upload body as the HTTP client reads it: the multipart head, the file's bytes read from
+// disk as they are asked for, then the tail, with the length known before the first byte. Only
+// a piece of the file is in memory at a time, whatever its size.
 
-#include <cstddef>
-#include <string_view>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "core/content_fingerprint.h"
+#include "core/steady_file.h"
+#include "platform/net/http_client.h"
 
 namespace korvalo {
 
-// A growable byte buffer for bodies of up to hundreds of megabytes. The block is anonymous
-// memory that the kernel may back with huge pages, so filling it costs a handful of page
-// faults instead of one per 4 KiB (which dominates the time of a large upload otherwise).
-class UploadBody {
+// An upload ended because of its file after it was announced: the file is not (or no longer)
+// the one that was signed, changed while it was sent, or could not be read to its end. The
+// text says so in the user's words.
+class UploadFileError : public std::runtime_error {
 public:
-    // Reserves capacity bytes (nothing is touched yet). Throws std::bad_alloc.
-    explicit UploadBody(std::size_t capacity);
-    ~UploadBody();
-    UploadBody(UploadBody&& other) noexcept;
-    UploadBody& operator=(UploadBody&& other) noexcept;
-    UploadBody(const UploadBody&) = delete;
-    UploadBody& operator=(const UploadBody&) = delete;
+    using std::runtime_error::runtime_error;
+};
 
-    void Append(std::string_view bytes);
-    // Room for at least n more bytes at Tail(); Commit(k) then takes k of them into the body.
-    void Reserve(std::size_t n);
-    char* Tail() { return data_ + size_; }
-    std::size_t Room() const { return capacity_ - size_; }
-    void Commit(std::size_t n) { size_ += n; }
+class MultipartFileBody : public IHttpBodySource {
+public:
+    // Opens fileName, a regular file. signedContent, when given, is what was signed: the file
+    // must have its length, and the bytes sent must have its fingerprint. Throws
+    // std::runtime_error ("Cannot open file ...") when the file cannot be opened or is no
+    // regular file, and UploadFileError when its length is not the signed content's; nothing is
+    // sent then.
+    MultipartFileBody(std::string head, const std::string& fileName, std::string tail,
+                      std::optional<ContentFingerprint> signedContent = std::nullopt);
 
-    std::string_view View() const { return {data_, size_}; }
-    std::size_t size() const { return size_; }
+    // The head's, the file's (as it was opened) and the tail's lengths together.
+    std::uint64_t Size() const override;
+    // The head, then the file's bytes, then the tail. At the end of the file, before any byte
+    // of the tail, the file must be unchanged since it was opened and its bytes those signed;
+    // otherwise UploadFileError is thrown and the body never completes. UploadFileError also
+    // when the file cannot be read.
+    std::size_t Read(char* buffer, std::size_t capacity) override;
+    void Rewind() override;
 
 private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-    std::size_t mapped_ = 0;  // bytes mapped (capacity rounded up to whole pages)
+    enum class Phase { Head, File, Tail, Done };
+
+    // At the end of the file's bytes: throws unless they are whole, unchanged and signed.
+    void CheckFileEnd();
+    [[noreturn]] void ThrowReadFailure() const;
+
+    std::string head_;
+    std::string tail_;
+    std::string fileName_;
+    SteadyFileReader reader_;
+    std::optional<ContentFingerprint> signedContent_;
+    std::optional<FingerprintBuilder> fingerprint_;  // of the bytes sent, with signedContent_
+    Phase phase_ = Phase::Head;
+    std::size_t offset_ = 0;  // within the head or the tail
 };
 
 }  // namespace korvalo

@@ -62,6 +62,10 @@ struct RequestDispatcher::Request {
     Settings settings;                  // as they were when the request arrived
     std::shared_ptr<TMyFile> protocol;  // present when debug records are written
     ScopedFileRemoval tempFile;         // the temporary file this request wrote, if any
+    // What the file to upload holds: the bytes this request wrote, or the engine's account of
+    // the file it signed. Nothing when neither is known (the upload then only sees that the file
+    // does not change while it is sent).
+    std::optional<ContentFingerprint> uploadContent;
 
     SigningOptions Options() const {
         SigningOptions options;
@@ -207,15 +211,19 @@ void RequestDispatcher::FormPath(Request& r) {
             if (!f.crpt_message.empty() || !f.crpt_login.empty()) {
                 if (r.settings.debug)
                     services_.log.PrintInfo(loglines::MessageSigning());
-                f.fileName =
-                    WriteTempFile(r, ".htm", f.crpt_login.empty() ? ToCp1251(f.crpt_message) : "",
-                                  r.settings.debug);
+                const std::string message = f.crpt_login.empty() ? ToCp1251(f.crpt_message) : "";
+                f.fileName = WriteTempFile(r, ".htm", message, r.settings.debug);
+                r.uploadContent = FingerprintOf(message);
                 if (f.crpt_login.empty() && !r.settings.signatureKZ) {
                     code = services_.dialogs.ShowSignMsgDialog(options, f.fileName, f.signature,
                                                                f.noShow != "true");
                 }
             } else if (!r.settings.signatureKZ) {
-                code = services_.dialogs.ShowSignFileDialog(options, f.fileName, f.signature, 2);
+                std::optional<ContentFingerprint> signedContent;
+                code = services_.dialogs.ShowSignFileDialog(options, f.fileName, f.signature, 2,
+                                                            signedContent);
+                if (code == kResultSigned)
+                    r.uploadContent = signedContent;
             }
         } catch (const std::exception&) {
             // Goes on as if the dialog had returned: the upload runs with the current file
@@ -273,6 +281,7 @@ void RequestDispatcher::BatchPath(Request& r) {
             f.paramsAreText = false;
             f.signature = "json";
             f.fileName = WriteTempFile(r, ".txt", answer, false);
+            r.uploadContent = FingerprintOf(answer);
             Publish(f);
         }
     }
@@ -294,7 +303,7 @@ void RequestDispatcher::UploadAndAnswer(Request& r) {
     services_.stage.store(1);
     services_.uploader.UploadSignature(UploadJob{f.urlToAnswer, f.signature, f.fileName,
                                                  f.paramList, f.sUserAgent, f.crpt_cookie,
-                                                 f.paramsAreText});
+                                                 f.paramsAreText, r.uploadContent});
     HttpResponseInfo& response = r.response;
     response.contentType = "text/html";
     response.charSet = "windows-1251";

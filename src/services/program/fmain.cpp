@@ -35,8 +35,8 @@ public:
                                         bool) override {
         return Refuse();
     }
-    [[nodiscard]] int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&,
-                                         int) override {
+    [[nodiscard]] int ShowSignFileDialog(const SigningOptions&, std::string&, std::string&, int,
+                                         std::optional<ContentFingerprint>&) override {
         return Refuse();
     }
     [[nodiscard]] int ShowSignFilesDialog(const SigningOptions&, TJobList&,

@@ -190,7 +190,8 @@ void TSignFileDialog::BtnSignClick() {
 }
 
 int ShowSignFileDialog(const DialogEnvironment& environment, const SigningOptions& options,
-                       std::string& fileName, std::string& signature, int /*mode*/) {
+                       std::string& fileName, std::string& signature, int /*mode*/,
+                       std::optional<ContentFingerprint>& signedContent) {
     const std::optional<int> result = UiThread::Call([&]() -> int {
         TSignFileDialog dialog(environment, options);
         if (!dialog.Prepare())
@@ -199,6 +200,7 @@ int ShowSignFileDialog(const DialogEnvironment& environment, const SigningOption
         if (code == kResultSigned) {
             fileName = dialog.FileName();
             signature = dialog.Signature();
+            signedContent = dialog.SignedContent();
         }
         return code;
     });

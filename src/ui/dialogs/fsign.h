@@ -89,11 +89,13 @@ private:
 };
 
 // ShowSignFileDialog: shows the file dialog on the UI thread (from any thread, waiting until
-// it closes) and returns its result: 1 signed (fileName then holds the chosen file's path and
-// signature the signature text), 8 "Закрыть", Escape or no certificate store (no window
-// shown), 2 the close box. mode is the file-choice mode; the dispatcher always passes 2.
+// it closes) and returns its result: 1 signed (fileName then holds the chosen file's path,
+// signature the signature text and signedContent what the engine signed, when it tells), 8
+// "Закрыть", Escape or no certificate store (no window shown), 2 the close box. mode is the
+// file-choice mode; the dispatcher always passes 2.
 [[nodiscard]] int ShowSignFileDialog(const DialogEnvironment& environment,
                                      const SigningOptions& options, std::string& fileName,
-                                     std::string& signature, int mode);
+                                     std::string& signature, int mode,
+                                     std::optional<ContentFingerprint>& signedContent);
 
 }  // namespace korvalo

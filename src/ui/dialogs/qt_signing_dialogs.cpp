@@ -19,8 +19,10 @@ int QtSigningDialogs::ShowSignMsgDialog(const SigningOptions& options, const std
 }
 
 int QtSigningDialogs::ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                                         std::string& signature, int mode) {
-    return korvalo::ShowSignFileDialog(environment_, options, fileName, signature, mode);
+                                         std::string& signature, int mode,
+                                         std::optional<ContentFingerprint>& signedContent) {
+    return korvalo::ShowSignFileDialog(environment_, options, fileName, signature, mode,
+                                       signedContent);
 }
 
 int QtSigningDialogs::ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,

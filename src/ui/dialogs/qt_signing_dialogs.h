@@ -21,7 +21,8 @@ public:
     [[nodiscard]] int ShowSignMsgDialog(const SigningOptions& options, const std::string& fileName,
                                         std::string& signature, bool showMessage) override;
     [[nodiscard]] int ShowSignFileDialog(const SigningOptions& options, std::string& fileName,
-                                         std::string& signature, int mode) override;
+                                         std::string& signature, int mode,
+                                         std::optional<ContentFingerprint>& signedContent) override;
     [[nodiscard]] int ShowSignFilesDialog(const SigningOptions& options, TJobList& jobs,
                                           const std::string& preselect) override;
 

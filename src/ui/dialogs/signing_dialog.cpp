@@ -112,6 +112,10 @@ std::string SigningDialog::Signature() const {
     return engine_ ? engine_->Signature() : std::string();
 }
 
+std::optional<ContentFingerprint> SigningDialog::SignedContent() const {
+    return engine_ ? engine_->SignedContent() : std::nullopt;
+}
+
 void SigningDialog::reject() {
     if (busy_)
         return;

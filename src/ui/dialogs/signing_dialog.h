@@ -8,6 +8,7 @@
 #include <QString>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -48,6 +49,8 @@ public:
     // The signature of the latest attempt (the one that closed the dialog with 1); empty
     // before the first.
     std::string Signature() const;
+    // What the latest attempt signed, when its engine tells (ISignEngine::SignedContent).
+    std::optional<ContentFingerprint> SignedContent() const;
     QLabel* LabelError() const { return labelError_; }
 
     // Escape and "Закрыть": result 8 unless an engine works.

@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "services/delivery/upload.h"
+#include "services/delivery/upload_body.h"
 #include "support/delivery_doubles.h"
 
 namespace korvalo {
@@ -121,33 +122,83 @@ TEST(MultipartHead, EchoedValuesByKind) {
     }
 }
 
-TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundary) {
-    TempDir dir;
-    const std::string bytes("\x00\x01\xFF\r\n--not a boundary--\r\n", 26);
-    WriteBytes(dir / "data.bin", bytes);
-    WriteBytes(dir / "empty.txt", "");
+// Reads the whole body in pieces of the given size.
+std::string ReadBody(IHttpBodySource& body, std::size_t piece) {
+    std::string out;
+    std::string buffer(piece, '\0');
+    while (const std::size_t n = body.Read(buffer.data(), buffer.size()))
+        out.append(buffer, 0, n);
+    return out;
+}
 
-    EXPECT_EQ(BuildUploadBody("HEAD", (dir / "data.bin").string(), "B").View(),
-              "HEAD" + bytes + "\r\n--B--\r\n");
+TEST(MultipartBody, HoldsHeadFileBytesAndClosingBoundaryWhateverThePieces) {
+    TempDir dir;
+    std::string bytes("\x00\x01\xFF\r\n--not a boundary--\r\n", 26);
+    for (int i = 0; i < 70000; ++i)
+        bytes.push_back(static_cast<char>(i * 13));
+    WriteBytes(dir / "data.bin", bytes);
+    const std::string expected = "HEAD" + bytes + "\r\n--B--\r\n";
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{3}, std::size_t{4096}, std::size_t{1} << 20}) {
+        MultipartFileBody body("HEAD", (dir / "data.bin").string(), "\r\n--B--\r\n",
+                               FingerprintOf(bytes));
+        EXPECT_EQ(body.Size(), expected.size());
+        EXPECT_EQ(ReadBody(body, piece), expected) << piece;
+        // A repeated request (authentication, a redirect) gets the same body again.
+        body.Rewind();
+        EXPECT_EQ(ReadBody(body, piece), expected) << piece;
+    }
     // An empty file: the empty line of the part's head is followed by CRLF and the end.
-    EXPECT_EQ(BuildUploadBody("HEAD\r\n\r\n", (dir / "empty.txt").string(), "B").View(),
-              "HEAD\r\n\r\n\r\n--B--\r\n");
-    // A file that tells no size (a pipe, say) is read to its end all the same.
-    std::string large(300000, 'x');
-    for (std::size_t i = 0; i < large.size(); i += 7)
-        large[i] = static_cast<char>(i);
-    WriteBytes(dir / "large.bin", large);
-    std::FILE* pipe = ::popen(("cat '" + (dir / "large.bin").string() + "'").c_str(), "r");
+    WriteBytes(dir / "empty.txt", "");
+    MultipartFileBody empty("HEAD\r\n\r\n", (dir / "empty.txt").string(), "\r\n--B--\r\n",
+                            FingerprintOf(""));
+    EXPECT_EQ(empty.Size(), 17u);
+    EXPECT_EQ(ReadBody(empty, 5), "HEAD\r\n\r\n\r\n--B--\r\n");
+}
+
+// Only a file with a content of its own can be announced with its length and sent: a folder,
+// a device or a pipe is refused before anything is sent.
+TEST(MultipartBody, WhatIsNoFileIsRefusedAtOnce) {
+    TempDir dir;
+    EXPECT_THROW(MultipartFileBody("HEAD", (dir / "missing.htm").string(), "T"),
+                 std::runtime_error);
+    EXPECT_THROW(MultipartFileBody("HEAD", dir.path().string(), "T"), std::runtime_error);
+    std::FILE* pipe = ::popen("echo data", "r");
     ASSERT_NE(pipe, nullptr);
-    const std::string fromPipe = "/dev/fd/" + std::to_string(::fileno(pipe));
-    EXPECT_EQ(BuildUploadBody("H", fromPipe, "B").View(), "H" + large + "\r\n--B--\r\n");
+    EXPECT_THROW(MultipartFileBody("HEAD", "/dev/fd/" + std::to_string(::fileno(pipe)), "T"),
+                 std::runtime_error);
     ::pclose(pipe);
 }
 
-TEST(MultipartBody, AFileThatCannotBeReadThrows) {
+// A file that is not the signed content: of another length, refused before anything is sent;
+// of the same length but other bytes, the body stops at the end of the file's bytes, before
+// the tail, so it never completes.
+TEST(MultipartBody, AFileOtherThanTheSignedOneNeverCompletes) {
     TempDir dir;
-    EXPECT_THROW(BuildUploadBody("HEAD", (dir / "missing.htm").string(), "B"), std::runtime_error);
-    EXPECT_THROW(BuildUploadBody("HEAD", dir.path().string(), "B"), std::runtime_error);
+    const std::string file = (dir / "doc.bin").string();
+    WriteBytes(file, "signed bytes");
+    try {
+        MultipartFileBody("HEAD", file, "TAIL", FingerprintOf("other"));
+        ADD_FAILURE() << "a file of another length was taken";
+    } catch (const UploadFileError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Файл \"" + file + "\" изменился после подписи: отправка отменена.");
+    }
+
+    MultipartFileBody body("HEAD", file, "TAIL", FingerprintOf("signed BYTES"));
+    std::string sent;
+    char buffer[5];
+    try {
+        while (const std::size_t n = body.Read(buffer, sizeof buffer))
+            sent.append(buffer, n);
+        ADD_FAILURE() << "the body completed";
+    } catch (const UploadFileError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Файл \"" + file + "\" изменился после подписи: отправка прервана.");
+    }
+    // Some of the file's bytes went out, never the tail.
+    EXPECT_EQ(std::string("HEADsigned bytes").rfind(sent, 0), 0u) << sent;
+    EXPECT_GE(sent.size(), 8u);
 }
 
 Clock::time_point LocalMidnightPlus(std::chrono::milliseconds offset) {

@@ -3,13 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <stdexcept>
 
 #include "core/base64.h"
 #include "core/digest.h"
 #include "core/text.h"
+#include "services/delivery/upload_body.h"
 #include "services/delivery/upload_fixture.h"
 #include "support/capture_server.h"
 #include "support/processes.h"
@@ -235,6 +241,108 @@ TEST_F(UploadTest, AFileThatCannotBeOpenedRaisesBeforeAnythingIsSent) {
     EXPECT_THROW(Upload(job), std::runtime_error);
     EXPECT_EQ(server.RequestCount(), 0u);
     EXPECT_EQ(log_.Lines(), Texts{});
+}
+
+// The body is read from the file while it is sent; on the wire it is byte for byte the body
+// built whole: head, every byte of the file, tail, with its length announced beforehand.
+TEST_F(UploadTest, AFileOfSomeMebibytesArrivesByteForByte) {
+    CaptureServer server;
+    Make();
+    std::string bytes;
+    for (std::size_t i = 0; i < (3u << 20) + 4097; ++i)
+        bytes.push_back(static_cast<char>((i * 2654435761u) >> 11));
+    UploadJob job = Job(server.Url("/"), bytes);
+    job.signedContent = FingerprintOf(bytes);
+    Upload(job);
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const CapturedRequest request = server.Requests()[0];
+    const std::string b = BoundaryOf(request);
+    const std::string expected =
+        BuildMultipartHead(job.paramList, false, job.signature, "1.0.0.0", job.fileName, b) +
+        bytes + MultipartTail(b);
+    EXPECT_TRUE(request.complete);
+    EXPECT_EQ(request.body.size(), expected.size());
+    EXPECT_TRUE(request.body == expected);
+    EXPECT_EQ(request.Header("Content-Length"), std::to_string(expected.size()));
+    EXPECT_EQ(log_.Matching(kDoneLine).size(), 1u);
+}
+
+// A file that is no longer what was signed: of another length, it is not sent at all; of the
+// same length, its bytes differ from the signed ones when its end is read, and the body is cut
+// off there, never complete.
+TEST_F(UploadTest, AFileOtherThanTheSignedOneIsNeverSentWhole) {
+    CaptureServer server;
+    Make();
+    UploadJob job = Job(server.Url("/"), "signed and then changed");
+    job.signedContent = FingerprintOf("signed");
+    EXPECT_THROW(Upload(job), UploadFileError);
+    EXPECT_EQ(server.RequestCount(), 0u);
+    const std::string text = "Файл \"" + job.fileName + "\" изменился после подписи: отправка ";
+    EXPECT_EQ(log_.Messages(), Texts{text + "отменена."});
+
+    log_.ClearInfo();
+    job.signedContent = FingerprintOf("SIGNED AND THEN CHANGED");
+    EXPECT_THROW(Upload(job), UploadFileError);
+    ASSERT_TRUE(server.WaitForRequests(1));
+    const CapturedRequest request = server.Requests()[0];
+    EXPECT_FALSE(request.complete);
+    EXPECT_EQ(request.body.find("--" + BoundaryOf(request) + "--"), std::string::npos);
+    EXPECT_EQ(log_.Messages(), (Texts{kStartLine, text + "прервана."}));
+}
+
+// A file that changes while it is sent: the transfer is cut off before the body is complete
+// (the service never receives a whole upload of a file other than the one signed), the text
+// is logged, and neither outcome handler runs. The file is larger than what the sockets
+// buffer, so the change made when the server has read the head comes before the end is read.
+TEST_F(UploadTest, AFileThatChangesWhileItIsSentIsCutOffBeforeTheBodyEnds) {
+    const std::uint64_t size = 64ull << 20;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> change;
+    };
+    const Case cases[] = {
+        {"grows", [](const std::string& file) { std::ofstream(file, std::ios::app) << "more"; }},
+        {"shrinks",
+         [size](const std::string& file) { std::filesystem::resize_file(file, size / 2); }},
+        {"is rewritten",
+         [size](const std::string& file) {
+             std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(static_cast<std::streamoff>(size - 10));
+             f << 'x';
+         }},
+    };
+    for (const Case& c : cases) {
+        log_.ClearInfo();
+        const std::string file = (dir_ / "large.bin").string();
+        CaptureServerOptions options;
+        options.keepBodies = false;
+        options.decide = [&](const CapturedRequest&) {
+            c.change(file);
+            return ReplyWith(200);
+        };
+        CaptureServer server(options);
+        Make();
+        UploadJob job = Job(server.Url("/"));
+        job.fileName = file;
+        WriteBytes(file, "");
+        std::filesystem::resize_file(file, size);  // sparse: reads as zeros
+        job.signedContent = FingerprintOf(std::string(size, '\0'));
+        // An old modification time, so that a change within the same clock tick shows.
+        const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+
+        EXPECT_THROW(Upload(job), UploadFileError) << c.name;
+        ASSERT_TRUE(server.WaitForRequests(1));
+        const CapturedRequest request = server.Requests()[0];
+        EXPECT_FALSE(request.complete) << c.name;
+        EXPECT_LT(request.bodySize, std::stoull(request.Header("Content-Length").value_or("0")))
+            << c.name;
+        EXPECT_EQ(log_.Messages(),
+                  (Texts{kStartLine,
+                         "Файл \"" + file + "\" изменился во время отправки: отправка прервана."}))
+            << c.name;
+        EXPECT_EQ(stage_.load(), 1) << c.name;
+    }
 }
 
 TEST_F(UploadTest, DebugAppendsTheRequestDumpInCodePage1251) {

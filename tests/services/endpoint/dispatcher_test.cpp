@@ -76,6 +76,8 @@ TEST_F(DispatcherTest, SignedMessageIsUploadedAndRedirected) {
     EXPECT_EQ(job.signature.substr(64, 2), "\r\n");
     EXPECT_EQ(job.fileName, calls[0].fileName);
     EXPECT_EQ(uploads[0].fileContent, "\xCF\xF0\xE8");
+    // The upload sends the file only while it holds what was written and signed.
+    EXPECT_EQ(job.signedContent, FingerprintOf("\xCF\xF0\xE8"));
     EXPECT_EQ(job.userAgent, "TestAgent/1.0");
     EXPECT_EQ(job.cookie, "sid=1");
     EXPECT_EQ(job.paramList, (std::vector<std::string>{
@@ -294,6 +296,7 @@ TEST_F(DispatcherTest, BatchSignedOrNot) {
               "\"crpt_cookie\":\"c1\",\"beanName\":\"Б\",\"beanMethod\":\"\",\"idUser\":\"7\","
               "\"files\":[{\"id\":\"a\",\"signature\":\"SIG\r\nA\r\n\",\"error\":\"\"},"
               "{\"id\":\"c\",\"signature\":\"\",\"error\":\"нет\"}]}");
+    EXPECT_EQ(job.signedContent, FingerprintOf(uploads[0].fileContent));
     const auto texts = log_.Texts();
     ASSERT_GE(texts.size(), 1u);
     EXPECT_EQ(NoTimes(texts.back()),
@@ -352,6 +355,26 @@ TEST_F(DispatcherTest, LoginAndCompanionModeRunNoDialog) {
     EXPECT_EQ(dialogs_.Calls().size(), 1u);
     ASSERT_EQ(uploader_.Uploads().size(), 4u);
     EXPECT_EQ(uploader_.Uploads()[2].fileContent, "hi");
+}
+
+// The file dialog's account of what its engine signed goes to the upload with the file; a
+// dialog that failed vouches for nothing.
+TEST_F(DispatcherTest, TheUploadKnowsWhatTheFileDialogSigned) {
+    Start();
+    const std::string form = "urlToAnswer=A&urlToRedirect=B";
+    const ContentFingerprint signedContent = FingerprintOf("the chosen file");
+    dialogs_.Queue({.code = 1,
+                    .signature = "S",
+                    .chosenFile = "/docs/chosen.pdf",
+                    .signedContent = signedContent});
+    dialogs_.Queue({.throwError = true});
+    Send(Get(form));
+    Send(Get(form));
+    const auto uploads = uploader_.Uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].job.fileName, "/docs/chosen.pdf");
+    EXPECT_EQ(uploads[0].job.signedContent, signedContent);
+    EXPECT_EQ(uploads[1].job.signedContent, std::nullopt);
 }
 
 TEST_F(DispatcherTest, DialogErrorIsSwallowedAndUploadRuns) {

@@ -190,9 +190,13 @@ void FileDialogTest::aStoreThatCannotBeOpenedShowsNoWindow() {
     Setup setup(store_.unusable);
     std::string fileName = "before";
     std::string signature = "before";
-    QCOMPARE(ShowSignFileDialog(setup.environment, setup.options, fileName, signature, 2), 8);
+    std::optional<ContentFingerprint> signedContent;
+    QCOMPARE(
+        ShowSignFileDialog(setup.environment, setup.options, fileName, signature, 2, signedContent),
+        8);
     QCOMPARE(fileName, std::string("before"));
     QCOMPARE(signature, std::string("before"));
+    QVERIFY(!signedContent);
 }
 
 void FileDialogTest::sizeLimit_data() {

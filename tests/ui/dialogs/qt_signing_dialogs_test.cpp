@@ -199,6 +199,7 @@ void EntryRoutinesTest::waysOutReachTheConnectionThread() {
     testing::WriteBytes(file, "<p>x</p>");
     std::string fileName = "before";
     std::string signature = "before";
+    std::optional<ContentFingerprint> signed_;
     TJobList jobs = {{"1", "a", "", ""}};
 
     Scenario scenario;
@@ -215,13 +216,14 @@ void EntryRoutinesTest::waysOutReachTheConnectionThread() {
         if (dialog == "FSignMsgDialog")
             return dialogs.ShowSignMsgDialog(Sha256Options(), file.string(), signature, false);
         if (dialog == "SignFileDialog")
-            return dialogs.ShowSignFileDialog(Sha256Options(), fileName, signature, 2);
+            return dialogs.ShowSignFileDialog(Sha256Options(), fileName, signature, 2, signed_);
         return dialogs.ShowSignFilesDialog(Sha256Options(), jobs, "");
     });
     QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
     QCOMPARE(connection.Result(), result);
     QCOMPARE(signature, std::string("before"));
     QCOMPARE(fileName, std::string("before"));
+    QVERIFY(!signed_);
     QVERIFY(jobs[0].sign.empty());
 }
 
@@ -237,6 +239,7 @@ void EntryRoutinesTest::theFileDialogSignsForAConnectionThread() {
     options.maxFileUpload = 1000;
     std::string fileName;
     std::string signature;
+    std::optional<ContentFingerprint> signedContent;
 
     Scenario scenario;
     scenario
@@ -246,10 +249,12 @@ void EntryRoutinesTest::theFileDialogSignsForAConnectionThread() {
               [] { Top<TSignFileDialog>("SignFileDialog")->BtnSign()->click(); });
     scenario.Start();
     ConnectionThread connection(
-        [&] { return dialogs.ShowSignFileDialog(options, fileName, signature, 2); });
+        [&] { return dialogs.ShowSignFileDialog(options, fileName, signature, 2, signedContent); });
     QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
     QCOMPARE(connection.Result(), 1);
     QCOMPARE(fileName, file.string());
+    // What was signed goes with the signature, for the upload to check the file against.
+    QVERIFY(signedContent == FingerprintOf(testing::ReadBytes(file)));
     const testing::CommandResult check =
         VerifyBase64Cms(signature, testing::ReadBytes(file), store_.caFile);
     QVERIFY2(check.exitCode == 0, check.output.c_str());
