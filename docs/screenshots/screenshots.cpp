@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <chrono>
 #include <cstdio>
@@ -168,6 +169,23 @@ int main(int argc, char** argv) {
         TFSignFiles dialog(environment, options, jobs);
         ok &= Prepared(dialog.Prepare("4a1f"), "sign-batch");
         ok &= Save(dialog, out / "sign-batch.png");
+    }
+    {
+        // A long batch at work: the progress in the error line's place.
+        TJobList jobs(5000);
+        TFSignFiles dialog(environment, options, jobs);
+        ok &= Prepared(dialog.Prepare("4a1f"), "sign-batch-progress");
+        EngineStep working;
+        working.block = true;
+        working.progress =
+            SigningProgress::Snapshot{SigningProgress::Unit::Documents, 1234, jobs.size()};
+        script.Add(working);
+        dialog.show();
+        dialog.BtnSign()->click();
+        WaitFor([&] { return dialog.ProgressBar()->isVisible(); });
+        ok &= Save(dialog, out / "sign-batch-progress.png");
+        script.Release();
+        WaitFor([&] { return !dialog.Busy(); });
     }
     {
         QtLogSink mainLog;

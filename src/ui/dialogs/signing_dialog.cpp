@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 #include "core/timestamp.h"
@@ -43,6 +45,9 @@ SigningDialog::SigningDialog(const DialogEnvironment& environment, const Signing
     setModal(true);
     setFont(DialogFont());
     setAttribute(Qt::WA_DeleteOnClose, false);
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(kProgressStepMs);
+    connect(progressTimer_, &QTimer::timeout, this, [this] { UpdateProgress(); });
 }
 
 bool SigningDialog::FillCertificates(CertPanel& certs, const std::string& preselect) {
@@ -84,7 +89,45 @@ QLabel* SigningDialog::MakeErrorLabel(QWidget* parent) {
     QPalette palette = labelError_->palette();
     palette.setColor(QPalette::WindowText, Qt::red);
     labelError_->setPalette(palette);
+    // The progress of a long run takes the error line's place; the line's own text is empty
+    // meanwhile.
+    progressBar_ = new QProgressBar(labelError_);
+    progressBar_->setObjectName(QStringLiteral("ProgressSign"));
+    progressBar_->setTextVisible(true);
+    progressBar_->hide();
     return labelError_;
+}
+
+void SigningDialog::UpdateProgress() {
+    if (!busy_ || !engine_ || runTime_.elapsed() < kProgressDelayMs || progressBar_ == nullptr)
+        return;
+    const SigningProgress* progress = engine_->Progress();
+    const SigningProgress::Snapshot now =
+        progress != nullptr ? progress->Read() : SigningProgress::Snapshot{};
+    if (now.unit == SigningProgress::Unit::Documents && now.total > 0) {
+        // Job lists are far below the bar's int range.
+        progressBar_->setRange(0, static_cast<int>(now.total));
+        progressBar_->setValue(static_cast<int>(std::min(now.done, now.total)));
+        progressBar_->setFormat(QStringLiteral("Подписано документов: %v из %m"));
+    } else if (now.unit == SigningProgress::Unit::Bytes && now.total > 0) {
+        constexpr int kSteps = 1000;  // a file's bytes may exceed the bar's int range
+        progressBar_->setRange(0, kSteps);
+        progressBar_->setValue(
+            static_cast<int>(std::min(now.done, now.total) * kSteps / now.total));
+        progressBar_->setFormat(QStringLiteral("Прочитано %p% файла"));
+    } else {
+        progressBar_->setRange(0, 0);  // busy, without a measure
+        progressBar_->setFormat(QString());
+    }
+    if (progressBar_->isHidden()) {
+        labelError_->clear();
+        progressBar_->setGeometry(
+            0, 0, labelError_->width(),
+            std::min(labelError_->height(), progressBar_->sizeHint().height()));
+        progressBar_->show();
+    } else if (progressBar_->width() != labelError_->width()) {
+        progressBar_->resize(labelError_->width(), progressBar_->height());
+    }
 }
 
 void SigningDialog::StackPanels(std::initializer_list<QWidget*> panels) {
@@ -147,6 +190,8 @@ void SigningDialog::RunEngine(std::unique_ptr<ISignEngine> engine, bool requireS
         return;
     engine_ = std::move(engine);
     busy_ = true;
+    runTime_.start();
+    progressTimer_->start();
     UpdateControls();
     ISignEngine* attempt = engine_.get();
     worker_ = std::thread([this, attempt, requireSignature] {
@@ -190,6 +235,9 @@ void SigningDialog::EngineDone() {
     if (worker_.joinable())
         worker_.join();
     busy_ = false;
+    progressTimer_->stop();
+    if (progressBar_ != nullptr)
+        progressBar_->hide();
     if (destroying_)
         return;
     if (outcomeOk_) {

@@ -4,6 +4,7 @@
 // fixed-size panels, and signing a file with the ID card or the selected certificate.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QString>
 #include <initializer_list>
@@ -16,6 +17,8 @@
 #include "ui/dialogs/dialog_environment.h"
 
 class QLabel;
+class QProgressBar;
+class QTimer;
 class QWidget;
 
 namespace korvalo {
@@ -31,7 +34,10 @@ inline constexpr Qt::WindowFlags kFixedSigningDialogFlags =
 // A modal signing dialog. Ways out: a successful Sign gives 1, the title-bar close box 2,
 // "Закрыть" and Escape 8. While an engine works the dialog cannot be closed (every way out is
 // refused), its controls are disabled, and the UI thread stays free for the engine's log lines
-// and password prompt. UI thread only.
+// and password prompt. An engine that works longer than kProgressDelayMs gets a progress bar
+// in the place of the error line, updated every kProgressStepMs while it works: documents
+// signed of all, the share of the file read, or a busy bar when the engine cannot tell. UI
+// thread only.
 class SigningDialog : public QDialog {
     Q_OBJECT
 
@@ -52,6 +58,12 @@ public:
     // What the latest attempt signed, when its engine tells (ISignEngine::SignedContent).
     std::optional<ContentFingerprint> SignedContent() const;
     QLabel* LabelError() const { return labelError_; }
+
+    // The progress bar over the error line (hidden unless a long run shows it).
+    QProgressBar* ProgressBar() const { return progressBar_; }
+
+    static constexpr int kProgressDelayMs = 500;
+    static constexpr int kProgressStepMs = 150;
 
     // Escape and "Закрыть": result 8 unless an engine works.
     void reject() override;
@@ -104,11 +116,16 @@ protected:
 
 private:
     void EngineDone();
+    // Shows how far the engine has got, once it has worked kProgressDelayMs.
+    void UpdateProgress();
 
     DialogEnvironment environment_;
     SigningOptions options_;
     std::unique_ptr<IEngineFactory> engines_;
     QLabel* labelError_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QTimer* progressTimer_ = nullptr;
+    QElapsedTimer runTime_;
 
     std::unique_ptr<ISignEngine> engine_;
     std::thread worker_;

@@ -1,6 +1,7 @@
 #include "support/qt/dialog_test_support.h"
 
 #include <QTest>
+#include <atomic>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -16,6 +17,11 @@ public:
 
     bool Sign() override {
         const EngineStep step = script_.Next(call_);
+        if (step.progress) {
+            tellsProgress_ = true;
+            progress_.Start(step.progress->unit, step.progress->total);
+            progress_.Set(step.progress->done);
+        }
         if (!step.logLine.empty())
             log_.PrintInfo(step.logLine);
         if (step.block)
@@ -30,6 +36,9 @@ public:
     }
     std::string Signature() const override { return signature_; }
     std::string message() const override { return message_; }
+    const SigningProgress* Progress() const override {
+        return tellsProgress_ ? &progress_ : nullptr;
+    }
 
 private:
     EngineScript& script_;
@@ -37,6 +46,8 @@ private:
     EngineCall call_;
     std::string signature_;
     std::string message_;
+    SigningProgress progress_;
+    std::atomic<bool> tellsProgress_{false};
 };
 
 class ScriptedFactory : public IEngineFactory {

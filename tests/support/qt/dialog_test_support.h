@@ -70,6 +70,8 @@ struct EngineStep {
     std::string throwText;  // not empty: Sign throws std::runtime_error with it
     std::string logLine;    // not empty: Sign writes it to the log first (from its thread)
     bool block = false;     // Sign waits until Release()
+    // Set: the engine tells this progress (from the start of Sign); unset: it tells none.
+    std::optional<SigningProgress::Snapshot> progress;
 };
 
 // One engine made by the scripted factory.

@@ -4,8 +4,10 @@
 // stand-in AvCryptMail library).
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLayout>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -52,6 +54,8 @@ private slots:
     void anEmptyListWithoutAvestStaysOpen();
     void anEmptyListWithAvestCloses();
     void avestSignaturesVerify();
+    void aLongRunShowsItsProgressInTheErrorLinesPlace_data();
+    void aLongRunShowsItsProgressInTheErrorLinesPlace();
 
 private:
     SigningEnvironment RealEnvironment(const std::filesystem::path& store) {
@@ -227,6 +231,71 @@ void BatchDialogTest::avestSignaturesVerify() {
     QCOMPARE(dialog.result(), 1);
     const testing::CommandResult check = VerifyJobs(jobs, store_.caFile);
     QVERIFY2(check.exitCode == 0, check.output.c_str());
+}
+
+void BatchDialogTest::aLongRunShowsItsProgressInTheErrorLinesPlace_data() {
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<qulonglong>("total");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("later");
+    QTest::newRow("documents") << int(SigningProgress::Unit::Documents) << qulonglong(5000)
+                               << QString("Подписано документов: 1234 из 5000")
+                               << QString("Подписано документов: 2500 из 5000");
+    // A file of several GiB: the share read.
+    QTest::newRow("file") << int(SigningProgress::Unit::Bytes) << qulonglong(5000ull << 20)
+                          << QString("Прочитано 0% файла") << QString("Прочитано 50% файла");
+    // An engine that cannot tell (the ID card, the Avest library): a busy bar.
+    QTest::newRow("unknown") << int(SigningProgress::Unit::None) << qulonglong(0) << QString()
+                             << QString();
+}
+
+// After half a second of work a progress bar takes the error line's place and follows the
+// engine several times a second; it goes when the engine ends, and the line shows the outcome.
+void BatchDialogTest::aLongRunShowsItsProgressInTheErrorLinesPlace() {
+    QFETCH(int, unit);
+    QFETCH(qulonglong, total);
+    QFETCH(QString, first);
+    QFETCH(QString, later);
+    RecordingLog log;
+    EngineScript script;
+    SigningEnvironment environment(log);
+    environment.storeLocation = store_.folder;
+    environment.engines = script.Factory(log);
+    EngineStep slow;
+    slow.block = true;
+    slow.ok = false;
+    slow.message = "Cертификат не найден.";
+    if (unit != int(SigningProgress::Unit::None))
+        slow.progress = SigningProgress::Snapshot{SigningProgress::Unit(unit), 1234, total};
+    script.Add(slow);
+    TJobList jobs = ThreeJobs();
+    TFSignFiles dialog(environment, Sha256Options(), jobs);
+    QVERIFY(dialog.Prepare(""));
+    dialog.show();
+    dialog.LabelError()->setText("прежняя ошибка");
+    QSignalSpy finished(&dialog, &SigningDialog::signAttemptFinished);
+    QElapsedTimer clock;
+    clock.start();
+    dialog.BtnSign()->click();
+    QProgressBar* bar = dialog.ProgressBar();
+    QVERIFY(bar->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), 5000);
+    QVERIFY(clock.elapsed() >= SigningDialog::kProgressDelayMs);
+    QVERIFY(dialog.LabelError()->text().isEmpty());
+    QVERIFY(dialog.LabelError()->rect().contains(bar->geometry()));
+    if (first.isEmpty()) {
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 0);
+    } else {
+        QCOMPARE(bar->text(), first);
+        auto* progress = const_cast<SigningProgress*>(dialog.LastEngine()->Progress());
+        progress->Set(unit == int(SigningProgress::Unit::Documents) ? 2500 : total / 2);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->text(), later, 1000);
+    }
+    script.Release();
+    QVERIFY(finished.wait(10000));
+    QVERIFY(bar->isHidden());
+    QCOMPARE(dialog.LabelError()->text(), QString("Cертификат не найден."));
 }
 
 QTEST_MAIN(BatchDialogTest)
