@@ -1,6 +1,6 @@
 // Throughput and memory of TSign, printed as figures:
-// - a 100 MiB file in single mode: time and peak memory (goal: peak below 2.2 x file size
-//   + 32 MiB);
+// - a 100 MiB file in single mode: time and peak memory (goal: peak below 64 MiB, whatever the
+//   file's size; large_files.sh runs 1 GiB and 4 GiB files against `openssl dgst -sha256`);
 // - 1,000 jobs of 10 KiB in batch mode with RSA-2048 and ECDSA P-256, against a plain OpenSSL
 //   CMS loop over the same data in the same run (goal: engine / plain >= 0.8).
 
@@ -95,13 +95,42 @@ double PlainLoop(const testing::TestCert& cert, const TJobList& jobs) {
 
 }  // namespace
 
-int main() {
+// One file in single mode through TSign (RSA-2048, SHA-256), as large_files.sh runs it in a
+// process of its own: prints "seconds <s> peak_kib <VmHWM> progress <bytes read>".
+int SignOneFile(const std::string& file) {
+    testing::TempDir store;
+    NullLog log;
+    SigningOptions options;
+    options.hashAlgOID = kSha256;
+    testing::CertSpec spec;
+    spec.subject = {"Bench RSA", "", "", "", "", ""};
+    spec.serialHex = "0A0B0C0D";
+    const testing::CaAndCert rsa =
+        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, spec);
+    testing::WritePem(store / "1-rsa.pem", rsa.cert);
+    const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
+    const auto start = std::chrono::steady_clock::now();
+    TSign sign(context, file, rsa.cert.SerialText());
+    const bool ok = sign.Sign();
+    const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
+    if (!ok) {
+        std::fprintf(stderr, "signing failed: %s\n", sign.message().c_str());
+        return 1;
+    }
+    std::printf("seconds %.6f peak_kib %ld progress %llu\n", seconds, PeakRssKib(),
+                static_cast<unsigned long long>(sign.Progress().Read().done));
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--sign-file")
+        return SignOneFile(argv[2]);
     testing::TempDir store;
     testing::TempDir work;
     NullLog log;
     SigningOptions options;
     options.hashAlgOID = kSha256;
-    const TSignContext context{log, options, store.path(), nullptr, nullptr};
+    const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
 
     const testing::NameSpec caName{"Bench CA", "", "", "Korvalo", "", "DE"};
     testing::CertSpec rsaSpec;
@@ -132,7 +161,7 @@ int main() {
         const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
         const long peak = PeakRssKib();
         const double fileMib = kBigFile / 1048576.0;
-        const double goalMib = 2.2 * fileMib + 32;
+        const double goalMib = 64;
         std::printf("single mode, %.0f MiB file, RSA-2048: %s in %.3f s (%.1f MiB/s)\n", fileMib,
                     ok ? "signed" : sign.message().c_str(), seconds, fileMib / seconds);
         std::printf("  peak memory %.1f MiB (before the run %.1f MiB%s), goal below %.1f MiB: %s\n",

@@ -1,11 +1,14 @@
-// Upload benchmark: a 100 MiB file posted by Korvalo's uploader and by `curl -F` to the same
-// local server in the same run; prints both times, the throughput ratio and Korvalo's peak
-// memory.
+// Upload benchmark: a file posted by Korvalo's uploader (with the fingerprint of the signed
+// content, as after signing), by `curl -F` (multipart, as Korvalo) and by `curl -T` (the bare
+// file) to the same local server in the same run; prints the times, the throughput ratios and
+// the peak memory of each.
 //
-//   korvalo-upload-bench [--mib N] [--runs N]
+//   korvalo-upload-bench [--mib N | --file PATH] [--runs N]
 //
-// Korvalo's upload runs in a child process (this program started again with --child), so
-// that its peak resident size is its own.
+// --mib makes a file of N MiB of pseudo-random bytes in a temporary folder (default 100);
+// --file takes an existing one (bench/large_files.sh passes its 1 GiB and 4 GiB files). Every
+// upload runs in a process of its own (Korvalo's in this program started again with --child),
+// so that each peak resident size is its own.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -47,8 +50,23 @@ ContentFingerprint FileFingerprint(const std::string& file) {
     return builder.Finish();
 }
 
-// Korvalo's side: one upload, its time written to resultFile.
-int RunChild(const std::string& url, const std::string& file, const std::string& resultFile) {
+std::string FingerprintText(const ContentFingerprint& f) {
+    return std::to_string(f.size) + ":" + std::to_string(f.high) + ":" + std::to_string(f.low);
+}
+
+ContentFingerprint ParseFingerprint(const std::string& text) {
+    ContentFingerprint f;
+    if (std::sscanf(text.c_str(), "%llu:%llu:%llu", reinterpret_cast<unsigned long long*>(&f.size),
+                    reinterpret_cast<unsigned long long*>(&f.high),
+                    reinterpret_cast<unsigned long long*>(&f.low)) != 3)
+        throw std::runtime_error("bad fingerprint " + text);
+    return f;
+}
+
+// Korvalo's side: one upload of the signed file (its fingerprint given), its time written to
+// resultFile.
+int RunChild(const std::string& url, const std::string& file, const std::string& fingerprint,
+             const std::string& resultFile) {
     testing::RecordingLog log;
     testing::RecordingNotifier notifier;
     testing::ScriptedPrompt prompt;
@@ -64,7 +82,7 @@ int RunChild(const std::string& url, const std::string& file, const std::string&
     job.fileName = file;
     job.paramList = {"urlToAnswer=" + url, "urlToRedirect=http://portal.test/done"};
     job.userAgent = "bench";
-    job.signedContent = FileFingerprint(file);  // as after signing: the upload checks it
+    job.signedContent = ParseFingerprint(fingerprint);  // as after signing: the upload checks it
 
     const auto start = std::chrono::steady_clock::now();
     uploader.UploadSignature(job);
@@ -131,24 +149,31 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-int RunBench(const std::string& self, std::size_t mib, int runs) {
+int RunBench(const std::string& self, std::size_t mib, const std::string& given, int runs) {
     testing::TempDir dir;
-    const fs::path file = dir / "payload.bin";
-    const std::size_t bytes = mib << 20;
-    MakeFile(file, bytes);
+    const fs::path file = given.empty() ? dir / "payload.bin" : fs::path(given);
+    if (given.empty())
+        MakeFile(file, mib << 20);
+    const std::uint64_t bytes = fs::file_size(file);
+    const double mibD = static_cast<double>(bytes) / 1048576.0;
 
     testing::CaptureServerOptions options;
     options.keepBodies = false;
     testing::CaptureServer server(options);
     const std::string url = server.Url("/upload");
 
+    const std::string fingerprint = FingerprintText(FileFingerprint(file.string()));
     std::vector<double> korvalo;
     std::vector<double> korvaloProcess;
-    std::vector<double> curl;
+    std::vector<double> curlF;
+    std::vector<double> curlT;
     long peakKiB = 0;
+    long curlPeakKiB = 0;
+    // curl's own reads are as fast as it gets: no "Expect: 100-continue" round trip.
+    const std::vector<std::string> curl = {"curl", "-s", "-f", "-o", "/dev/null", "-H", "Expect:"};
     for (int i = 0; i < runs; ++i) {
         const std::string result = (dir / "result.txt").string();
-        const ProcessResult child = Run({self, "--child", url, file.string(), result});
+        const ProcessResult child = Run({self, "--child", url, file.string(), fingerprint, result});
         if (child.exitCode != 0)
             throw std::runtime_error("Korvalo's upload failed");
         double seconds = 0;
@@ -157,31 +182,37 @@ int RunBench(const std::string& self, std::size_t mib, int runs) {
         korvaloProcess.push_back(child.wallSeconds);
         peakKiB = std::max(peakKiB, child.maxRssKiB);
 
-        const ProcessResult c =
-            Run({"curl", "-s", "-f", "-o", "/dev/null", "-F", "crpt_file=@" + file.string(), url});
-        if (c.exitCode != 0)
+        std::vector<std::string> form = curl;
+        form.insert(form.end(), {"-F", "crpt_file=@" + file.string(), url});
+        const ProcessResult f = Run(form);
+        std::vector<std::string> put = curl;
+        put.insert(put.end(), {"-T", file.string(), url});
+        const ProcessResult t = Run(put);
+        if (f.exitCode != 0 || t.exitCode != 0)
             throw std::runtime_error("curl failed");
-        curl.push_back(c.wallSeconds);
+        curlF.push_back(f.wallSeconds);
+        curlT.push_back(t.wallSeconds);
+        curlPeakKiB = std::max({curlPeakKiB, f.maxRssKiB, t.maxRssKiB});
     }
     for (const auto& request : server.Requests()) {
         if (!request.complete || request.bodySize < bytes)
             throw std::runtime_error("the server did not receive a whole file");
     }
 
-    const double k = Median(korvalo);
-    const double c = Median(curl);
-    const double mibD = static_cast<double>(mib);
-    const double ratio = c / k;  // Korvalo's throughput over curl's
+    // Whole processes against whole processes: each starts, uploads and ends.
+    const double k = Median(korvaloProcess);
+    const double cf = Median(curlF);
+    const double ct = Median(curlT);
     const double peakMiB = static_cast<double>(peakKiB) / 1024.0;
-    const double peakGoal = 2.5 * mibD + 64.0;
-    std::printf("file: %zu MiB, %d runs each, medians\n", mib, runs);
-    std::printf("Korvalo UploadSignature: %.3f s (%.0f MiB/s); its whole process %.3f s\n", k,
-                mibD / k, Median(korvaloProcess));
-    std::printf("curl -F (whole process): %.3f s (%.0f MiB/s)\n", c, mibD / c);
-    std::printf("throughput ratio Korvalo/curl: %.2f (goal >= 0.50: %s)\n", ratio,
-                ratio >= 0.5 ? "met" : "NOT met");
-    std::printf("Korvalo peak memory: %.1f MiB (goal < %.1f MiB: %s)\n", peakMiB, peakGoal,
-                peakMiB < peakGoal ? "met" : "NOT met");
+    std::printf("file: %.0f MiB, %d runs each, medians, whole processes\n", mibD, runs);
+    std::printf("Korvalo upload:   %.3f s (%.0f MiB/s); UploadSignature itself %.3f s\n", k,
+                mibD / k, Median(korvalo));
+    std::printf("curl -F (form):   %.3f s (%.0f MiB/s)\n", cf, mibD / cf);
+    std::printf("curl -T (file):   %.3f s (%.0f MiB/s)\n", ct, mibD / ct);
+    std::printf("throughput Korvalo/curl -F: %.2f, Korvalo/curl -T: %.2f (goal >= 0.90: %s)\n",
+                cf / k, ct / k, std::min(cf, ct) / k >= 0.9 ? "met" : "NOT met");
+    std::printf("peak memory: Korvalo %.1f MiB (goal <= 64 MiB: %s), curl %.1f MiB\n", peakMiB,
+                peakMiB <= 64.0 ? "met" : "NOT met", static_cast<double>(curlPeakKiB) / 1024.0);
     return 0;
 }
 
@@ -190,19 +221,22 @@ int RunBench(const std::string& self, std::size_t mib, int runs) {
 
 int main(int argc, char** argv) {
     try {
-        if (argc == 5 && std::string(argv[1]) == "--child")
-            return korvalo::RunChild(argv[2], argv[3], argv[4]);
+        if (argc == 6 && std::string(argv[1]) == "--child")
+            return korvalo::RunChild(argv[2], argv[3], argv[4], argv[5]);
         std::size_t mib = 100;
+        std::string file;
         int runs = 3;
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string option = argv[i];
             if (option == "--mib")
                 mib = std::stoul(argv[i + 1]);
+            else if (option == "--file")
+                file = argv[i + 1];
             else if (option == "--runs")
                 runs = std::max(1, std::stoi(argv[i + 1]));
         }
         return korvalo::RunBench(std::filesystem::read_symlink("/proc/self/exe").string(), mib,
-                                 runs);
+                                 file, runs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "upload bench: %s\n", e.what());
         return 1;

@@ -328,7 +328,9 @@ std::string ProxyHost(const std::string& host) {
         Set(curl, CURLOPT_READDATA, static_cast<void*>(&transfer)) &&
         Set(curl, CURLOPT_SEEKFUNCTION, OnSeekBody) &&
         Set(curl, CURLOPT_SEEKDATA, static_cast<void*>(&transfer)) &&
-        Set(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024) &&
+        // Blocks of 64 KiB: a block read from the file stays in the cache until it is sent
+        // (larger blocks measured up to a third slower on a large upload).
+        Set(curl, CURLOPT_UPLOAD_BUFFERSIZE, 64L * 1024) &&
         Set(curl, CURLOPT_HTTPHEADER, headers.get()) &&
         Set(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
         Set(curl, CURLOPT_LOW_SPEED_LIMIT, options.minBytesPerSecond) &&
