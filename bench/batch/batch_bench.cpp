@@ -122,6 +122,7 @@ int Run(int argc, char** argv) {
     MainWindow window(log, actions);
     testing::RecordingNotifier notifier;
     testing::ScriptedPrompt credentials;
+    testing::ScriptedServerPrompt serverLogin;
     SettingsStore settings;
     Settings current;
     current.hashAlgOID = kSha256;
@@ -138,6 +139,7 @@ int Run(int argc, char** argv) {
         .settings = settings,
         .notifier = notifier,
         .credentials = credentials,
+        .serverLogin = serverLogin,
         .stage = stage,
         .settingsPath = (work / "korvalo.ini").string(),
         .protocolFile = [] { return std::shared_ptr<TMyFile>(); },

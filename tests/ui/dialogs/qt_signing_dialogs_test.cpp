@@ -592,8 +592,9 @@ void EntryRoutinesTest::aFileTooLargeForTheCardIsRefusedInTheDialog() {
                 QTest::keyClick(dialog->BtnSign(), Qt::Key_Escape);
             });
     scenario.Start();
+    std::optional<ContentFingerprint> signedContent;
     ConnectionThread connection(
-        [&] { return dialogs.ShowSignFileDialog(options, fileName, signature, 2); });
+        [&] { return dialogs.ShowSignFileDialog(options, fileName, signature, 2, signedContent); });
     QTRY_VERIFY_WITH_TIMEOUT(connection.Finished(), 60000);
     QCOMPARE(connection.Result(), 8);
     QCOMPARE(shown, QStringLiteral("Размер файла (3221225472) превышает допустимый (134217728)."));
