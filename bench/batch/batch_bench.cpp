@@ -165,12 +165,11 @@ int Run(int argc, char** argv) {
     endpoint.Open();
 
     // The browser: posts the batch and waits for the answer.
-    const std::string body =
-        BatchDocument(documents, target.Url("/answer"), rsa.cert.SerialText());
-    const std::string request = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                                "application/json\r\nContent-Length: " +
-                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                                body;
+    const std::string body = BatchDocument(documents, target.Url("/answer"), rsa.cert.SerialText());
+    const std::string request =
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+        "application/json\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     std::atomic<bool> answered{false};
     SteadyClock::time_point answerAt;
     std::string answer;

@@ -3,7 +3,9 @@
 #
 # 1. Requests per second for OPTIONS and for the busy answer (a form request while a dialog
 #    holds the gate), each with "Connection: close", from wrk over loopback; the same wrk
-#    against nginx serving an equivalent static answer; both figures and their ratio.
+#    against nginx serving an equivalent static answer; both figures and their ratio. The busy
+#    answer has no Content-Length (its body ends with the connection), so nginx also serves the
+#    busy page that way on a second port: that ratio shows what the framing itself costs.
 # 2. 2,000 idle connections: the endpoint's thread count and memory before and after, and a
 #    new OPTIONS request answered while they are open.
 #
@@ -58,6 +60,7 @@ endpoint_port="$(awk '/^PORT /{print $2}' "$work/server.out")"
 
 # --- nginx with the same answers ------------------------------------------------------------
 nginx_port="$(free_port)"
+nginx_close_port="$(free_port)"
 mkdir -p "$work/nginx/html" "$work/nginx/tmp"
 "$server_bin" --busy-page >"$work/nginx/html/index.html"
 cat >"$work/nginx/nginx.conf" <<EOF
@@ -87,6 +90,21 @@ http {
             try_files /index.html =404;
         }
     }
+    # The busy page with its end told by the close of the connection, as the endpoint sends it
+    # (a filter that changes nothing takes the length away; no chunked coding).
+    server {
+        listen 127.0.0.1:$nginx_close_port;
+        root $work/nginx/html;
+        server_tokens off;
+        chunked_transfer_encoding off;
+        location / {
+            default_type "text/html; charset=utf-8";
+            sub_filter_types *;
+            sub_filter_once off;
+            sub_filter "#no-such-text#" "";
+            try_files /index.html =404;
+        }
+    }
 }
 EOF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" 2>"$work/nginx/start.err" &
@@ -99,6 +117,10 @@ for method in GET OPTIONS; do
     code="$(curl -s -o /dev/null -w '%{http_code}' -X "$method" "http://127.0.0.1:$nginx_port/")"
     [ "$code" = 200 ] || { echo "nginx answers $method with $code" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
 done
+if curl -s -D - -o /dev/null "http://127.0.0.1:$nginx_close_port/" | grep -qi '^content-length'; then
+    echo "nginx sends a length on its second port" >&2
+    exit 1
+fi
 
 cat >"$work/options.lua" <<'EOF'
 wrk.method = "OPTIONS"
@@ -133,7 +155,7 @@ report() {  # report <name> <endpoint rps> <nginx rps>
     awk -v n="$1" -v a="$2" -v b="$3" \
         'BEGIN{printf "%-30s endpoint %7d req/s   nginx %7d req/s   ratio %.2f\n", n, a, b, a/b}'
     verdicts+=("$(awk -v n="$1" -v a="$2" -v b="$3" \
-        'BEGIN{printf "%s: ratio %.2f, goal 0.5: %s", n, a/b, (a/b >= 0.5 ? "met" : "NOT met")}')")
+        'BEGIN{printf "%s: ratio %.2f, goal 0.8: %s", n, a/b, (a/b >= 0.8 ? "met" : "NOT met")}')")
 }
 
 echo "endpoint on 127.0.0.1:$endpoint_port, nginx on 127.0.0.1:$nginx_port;" \
@@ -154,7 +176,9 @@ busy_check="$(curl -s -o /dev/null -w '%{http_code}' \
 [ "$busy_check" = 499 ] || { echo "expected 499 while the gate is held, got $busy_check" >&2; exit 1; }
 busy_endpoint="$(rate "$endpoint_port" "$work/busy.lua")"
 busy_nginx="$(rate "$nginx_port" "$work/busy.lua")"
+busy_nginx_close="$(rate "$nginx_close_port" "$work/busy.lua")"
 report "busy answer (499, busy page)" "$busy_endpoint" "$busy_nginx"
+report "  nginx ending it by the close" "$busy_endpoint" "$busy_nginx_close"
 kill "$holder_pid" 2>/dev/null || true
 
 # --- idle connections -----------------------------------------------------------------------
@@ -189,16 +213,17 @@ wait "$idle_pid" 2>/dev/null || true
 idle_pid=""
 
 bound=32  # the bench server's handler bound (the endpoint's default)
+io=2      # the endpoint's I/O threads
 echo "idle connections: $(cat "$work/idle.ready") open (endpoint holds $open_fds descriptors)"
 echo "  threads: $threads_before before, $threads_after with them" \
-     "(at most $bound handler threads, one I/O thread, the main thread)"
+     "(at most $bound handler threads, $io I/O threads, the main thread)"
 awk -v a="$rss_before" -v b="$rss_after" \
     'BEGIN{printf "  memory:  %.1f MiB before, %.1f MiB with them (+%.1f MiB)\n", a/1024, b/1024, (b-a)/1024}'
 echo "  new OPTIONS request while they are open: HTTP $options_code"
 
 ok() { if "$@"; then echo met; else echo "NOT met"; fi; }
 verdicts+=("idle: threads $threads_after, no more than the bound $bound plus I/O and main: $(ok \
-    test "$threads_after" -le $((bound + 2)) -a "$threads_after" -le "$threads_before")")
+    test "$threads_after" -le $((bound + io + 1)) -a "$threads_after" -le "$threads_before")")
 verdicts+=("idle: memory growth within 64 MiB: $(ok test $((rss_after - rss_before)) -le 65536)")
 verdicts+=("idle: new OPTIONS answered: $(ok test "$options_code" = 200)")
 echo "goals:"

@@ -1,5 +1,6 @@
 #include "core/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -158,6 +159,9 @@ std::string ThroughCp1251(std::string_view utf8) {
 }
 
 std::string FromLatin1(std::string_view bytes) {
+    const auto ascii = [](char ch) { return static_cast<unsigned char>(ch) < 0x80; };
+    if (std::all_of(bytes.begin(), bytes.end(), ascii))
+        return std::string(bytes);  // the same in UTF-8
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char ch : bytes)

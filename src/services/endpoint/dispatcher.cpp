@@ -108,7 +108,7 @@ private:
 };
 
 RequestDispatcher::RequestDispatcher(DispatcherServices services)
-    : services_(std::move(services)) {}
+    : services_(std::move(services)), busyPage_(BusyPage(services_.version)) {}
 
 RequestFields RequestDispatcher::Fields() const {
     std::lock_guard lock(fieldsMutex_);
@@ -138,10 +138,22 @@ void RequestDispatcher::IdHTTPServer1Connect(ConnectionContext&) {
     EnforceLogLimit(services_.log);
 }
 
+bool RequestDispatcher::AnswerAtOnce(ConnectionContext& context, const HttpRequestInfo& request,
+                                     HttpResponseInfo& response) {
+    if (request.method != "GET" && request.method != "HEAD" && request.method != "POST") {
+        IdHTTPServer1CommandOther(context, request, response);
+        return true;
+    }
+    if (enableSign_.load())
+        return false;
+    BusyAnswer(request, response);
+    return true;
+}
+
 void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRequestInfo& request,
                                                 HttpResponseInfo& response) {
     Request r{request, response, Fields(), services_.settings ? services_.settings() : Settings{},
-              nullptr, {}};
+              nullptr, {}, {}};
     r.fields.sUserAgent = ThroughCp1251(request.userAgent);
     // The signature and the file to upload are what this request makes itself: a request
     // that signs nothing (a login request, the companion mode, a failing dialog) must never
@@ -149,7 +161,7 @@ void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRe
     r.fields.signature.clear();
     r.fields.fileName.clear();
     if (!enableSign_.load()) {
-        BusyAnswer(r);
+        BusyAnswer(request, response);
         return;
     }
     try {
@@ -171,16 +183,13 @@ void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRe
     }
 }
 
-void RequestDispatcher::BusyAnswer(Request& r) {
+void RequestDispatcher::BusyAnswer(const HttpRequestInfo& request, HttpResponseInfo& response) {
     services_.log.PrintInfo(loglines::AlreadyExists());
-    r.fields.signMultipleFile = IsJsonRequest(r.request);
-    HttpResponseInfo& response = r.response;
     response.status = 499;
-    response.location = r.request.referer;
+    response.location = request.referer;
     response.server = ServerHeader(services_.version);
     response.contentType = "text/html; charset=utf-8";
-    response.body =
-        r.fields.signMultipleFile ? std::string(kBusyJsonBody) : BusyPage(services_.version);
+    response.body = IsJsonRequest(request) ? std::string(kBusyJsonBody) : busyPage_;
     WriteDirectHead(response, "HTTP/1.1 499 Client Closed Request", {});
 }
 
@@ -197,7 +206,7 @@ void RequestDispatcher::FormPath(Request& r) {
         return;
     }
     if (!ClaimGate()) {
-        BusyAnswer(r);
+        BusyAnswer(r.request, r.response);
         return;
     }
     const SlotHolder slot(*this);
@@ -259,7 +268,7 @@ void RequestDispatcher::BatchPath(Request& r) {
     if (r.settings.debug)
         services_.log.PrintInfo(loglines::ParsingParameters());
     if (!ClaimGate()) {
-        BusyAnswer(r);
+        BusyAnswer(r.request, r.response);
         return;
     }
     const SlotHolder slot(*this);

@@ -79,6 +79,9 @@ public:
     void IdHTTPServer1CommandError(ConnectionContext& context, const HttpRequestInfo& request,
                                    const std::string& message, HttpResponseInfo& response) override;
     void IdHTTPServer1Exception(ConnectionContext& context, const std::string& message) override;
+    // Other methods, and the busy answer while the gate is closed.
+    bool AnswerAtOnce(ConnectionContext& context, const HttpRequestInfo& request,
+                      HttpResponseInfo& response) override;
 
     // enableSign: true while no signing procedure runs.
     bool SignEnabled() const { return enableSign_.load(); }
@@ -96,7 +99,7 @@ private:
     // gate is closed or no slot is free.
     [[nodiscard]] bool ClaimGate();
     void Publish(const RequestFields& fields);
-    void BusyAnswer(Request& r);
+    void BusyAnswer(const HttpRequestInfo& request, HttpResponseInfo& response);
     void FormPath(Request& r);
     void BatchPath(Request& r);
     void UploadAndAnswer(Request& r);
@@ -109,6 +112,7 @@ private:
                               bool logFolder);
 
     DispatcherServices services_;
+    const std::string busyPage_;         // the busy answer's page for a form request
     mutable std::mutex admissionMutex_;  // the claim of gate and slot
     std::atomic<bool> enableSign_{true};
     std::size_t uploads_ = 0;

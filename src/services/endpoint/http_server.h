@@ -21,8 +21,9 @@ struct EndpointOptions {
     std::uint16_t port = kEndpointPort;  // 0: a free port the system picks (tests)
     // Requests served at once; further complete requests wait for a free handler thread.
     std::size_t maxHandlerThreads = 32;
-    // Threads that accept connections and read requests (never blocked by a handler).
-    std::size_t ioThreads = 1;
+    // Threads that accept connections, read requests and send the answers given at once (never
+    // blocked by a command handler). Two keep a second core busy under a flood of requests.
+    std::size_t ioThreads = 2;
     // A connection that has not sent its whole head within this time is closed.
     std::chrono::milliseconds headTimeout{30000};
     // Time allowed for reading the body once the head is complete.
@@ -43,9 +44,10 @@ struct EndpointOptions {
     bool listenAllInterfaces = false;
 };
 
-// The endpoint. Handlers are called on handler threads (one request per thread, at most
-// maxHandlerThreads at once); a handler may block as long as it needs, reading of other
-// connections goes on meanwhile.
+// The endpoint. A request with a small body is first offered to AnswerAtOnce on the I/O thread
+// (after IdHTTPServer1Connect there); the command handlers are called on handler threads (one
+// request per thread, at most maxHandlerThreads at once); a command handler may block as long
+// as it needs, reading of other connections goes on meanwhile.
 //
 // Requests the handlers never see (each is reported through IdHTTPServer1Exception, after
 // IdHTTPServer1Connect, and answered by the server; the head is the layer-written head of

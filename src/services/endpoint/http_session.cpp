@@ -28,6 +28,11 @@ bool IsGetFamily(const std::string& method) {
     return method == "GET" || method == "HEAD" || method == "POST";
 }
 
+// Requests with a body up to this size are offered to the handlers' answer at once on the I/O
+// thread (reading such a request takes no noticeable time there); larger ones go to a handler
+// thread directly.
+constexpr std::size_t kAtOnceBodyBytes = 16 * 1024;
+
 // "30 s", or "300 ms" for times below a whole second.
 std::string DurationText(std::chrono::milliseconds time) {
     if (time.count() % 1000 == 0)
@@ -35,8 +40,8 @@ std::string DurationText(std::chrono::milliseconds time) {
     return std::to_string(time.count()) + " ms";
 }
 
-// One connection: read the request on the I/O thread, serve it on a handler thread, send the
-// answer and close on the I/O thread.
+// One connection: read the request on the I/O thread, serve it there when its answer waits for
+// nothing or else on a handler thread, send the answer and close on the I/O thread.
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(EndpointServerCore& server, tcp::socket socket)
@@ -132,6 +137,10 @@ private:
             return;
         }
         stream_.expires_never();
+        if (body_->get().body().size() <= kAtOnceBodyBytes) {
+            ServeOrHandOver();
+            return;
+        }
         server_.pool->Post([self = shared_from_this()] { self->Serve(); });
     }
 
@@ -141,23 +150,58 @@ private:
                ec == http::error::partial_message;
     }
 
+    // Runs on the I/O thread for a small request: the handlers answer it at once when its
+    // answer waits for nothing (no thread hand-over, no wait for a free handler thread);
+    // otherwise it goes on to a handler thread.
+    void ServeOrHandOver() {
+        std::optional<HttpRequestInfo> info = Prepare();
+        if (!info)
+            return;
+        HttpResponseInfo response;
+        bool answered = false;
+        try {
+            answered = server_.handlers.AnswerAtOnce(context_, *info, response);
+        } catch (const std::exception& e) {
+            HandlerFailed(*info, response, e.what());
+            answered = true;
+        } catch (...) {
+            HandlerFailed(*info, response, "unknown error");
+            answered = true;
+        }
+        if (answered) {
+            SendLater(SerializeAnswer(response, info->method != "HEAD"));
+            return;
+        }
+        server_.pool->Post(
+            [self = shared_from_this(), info = std::move(*info)]() mutable { self->Handle(info); });
+    }
+
     // Runs on a handler thread.
     void Serve() {
-        HttpResponseInfo response;
+        if (std::optional<HttpRequestInfo> info = Prepare())
+            Handle(*info);
+    }
+
+    // The connection handler, then the request as the handlers see it; nothing when it cannot
+    // be read (then answered with 400 here).
+    std::optional<HttpRequestInfo> Prepare() {
         IHttpHandlers& handlers = server_.handlers;
         Guarded([&] { handlers.IdHTTPServer1Connect(context_); });
         http::request<http::string_body> req = body_->release();
         body_.reset();
-        bool head = false;
-        HttpRequestInfo info;
         try {
-            info = MakeRequestInfo(req);
-            head = info.method == "HEAD";
+            return MakeRequestInfo(req);
         } catch (const std::exception& e) {
             Guarded([&] { handlers.IdHTTPServer1Exception(context_, e.what()); });
             SendLater(Plain(400));
-            return;
+            return std::nullopt;
         }
+    }
+
+    // Runs on a handler thread: the command handlers, then the answer.
+    void Handle(const HttpRequestInfo& info) {
+        HttpResponseInfo response;
+        IHttpHandlers& handlers = server_.handlers;
         try {
             if (IsGetFamily(info.method))
                 handlers.IdHTTPServer1CommandGet(context_, info, response);
@@ -168,7 +212,7 @@ private:
         } catch (...) {
             HandlerFailed(info, response, "unknown error");
         }
-        SendLater(SerializeAnswer(response, !head));
+        SendLater(SerializeAnswer(response, info.method != "HEAD"));
     }
 
     void HandlerFailed(const HttpRequestInfo& info, HttpResponseInfo& response,
@@ -218,10 +262,10 @@ private:
         }
     }
 
-    // Runs on a handler thread, while no operation of the I/O thread is pending on the
-    // connection. The answer usually fits the socket's send buffer: it is written right here
-    // and the connection half-closed, and the I/O thread only waits for the browser to close.
-    // What does not fit is written by the I/O thread.
+    // Runs on a handler thread or the I/O thread, while no operation of the I/O thread is
+    // pending on the connection. The answer usually fits the socket's send buffer: it is written
+    // right here and the connection half-closed, and the I/O thread only waits for the browser to
+    // close. What does not fit is written by the I/O thread.
     void SendLater(std::string bytes) {
         beast::error_code ec;
         tcp::socket& socket = stream_.socket();

@@ -1,6 +1,7 @@
 #pragma once
-// One connection of the endpoint: its request is read on an I/O thread, served on a handler
-// thread, and its answer sent on the I/O thread before the connection closes.
+// One connection of the endpoint: its request is read on an I/O thread, served there when its
+// answer waits for nothing or else on a handler thread, and its answer sent before the
+// connection closes.
 
 #include <boost/asio/ip/tcp.hpp>
 

@@ -1,5 +1,6 @@
 #include "services/endpoint/http_types.h"
 
+#include <algorithm>
 #include <ostream>  // boost/core/detail/string_view.hpp needs it
 
 #include <boost/beast/http/status.hpp>
@@ -15,6 +16,9 @@ constexpr std::string_view kCrLf = "\r\n";
 
 // One byte per character; characters above U+00FF become "?".
 std::string Latin1Bytes(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(),
+                    [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     ForEachChar(text, [&](char32_t c) { out.push_back(c <= 0xFF ? static_cast<char>(c) : '?'); });

@@ -111,6 +111,13 @@ public:
     virtual void IdHTTPServer1CommandOther(ConnectionContext& context,
                                            const HttpRequestInfo& request,
                                            HttpResponseInfo& response) = 0;
+    // Asked first, on the I/O thread, for a small request: true when the handlers have answered
+    // it at once, as IdHTTPServer1CommandGet or IdHTTPServer1CommandOther would have, because
+    // its answer waits for nothing (no dialog, no upload, no file). False leaves the request to
+    // those on a handler thread. Must never block: every connection waits while it runs.
+    virtual bool AnswerAtOnce(ConnectionContext&, const HttpRequestInfo&, HttpResponseInfo&) {
+        return false;
+    }
     // A handler let an exception escape; the answer is already status 500 with the message.
     virtual void IdHTTPServer1CommandError(ConnectionContext& context,
                                            const HttpRequestInfo& request,

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "services/endpoint/http_params.h"
@@ -24,6 +26,8 @@ using testing::SplitAnswer;
 class RecordingHandlers : public IHttpHandlers {
 public:
     std::function<void(const HttpRequestInfo&, HttpResponseInfo&)> answer;
+    // Offered every small request on the I/O thread; empty: none is answered there.
+    std::function<bool(const HttpRequestInfo&, HttpResponseInfo&)> atOnce;
 
     void IdHTTPServer1Connect(ConnectionContext& context) override {
         std::lock_guard lock(mutex_);
@@ -36,6 +40,15 @@ public:
     void IdHTTPServer1CommandOther(ConnectionContext& context, const HttpRequestInfo& request,
                                    HttpResponseInfo& response) override {
         Handle("other", request, response);
+    }
+    bool AnswerAtOnce(ConnectionContext&, const HttpRequestInfo& request,
+                      HttpResponseInfo& response) override {
+        if (!atOnce || !atOnce(request, response))
+            return false;
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+        kinds_.push_back("at once");
+        return true;
     }
     void IdHTTPServer1CommandError(ConnectionContext& context, const HttpRequestInfo& request,
                                    const std::string& message,
@@ -461,6 +474,70 @@ TEST_F(HttpServerTest, BlockingHandlersAreBoundedAndDoNotStopReading) {
     EXPECT_EQ(maxRunning, 2);
     EXPECT_EQ(entered, 3);
     EXPECT_LE(server_->HandlerThreadCount(), 2u);
+}
+
+// A small request the handlers can answer at once is answered on the I/O thread, also while
+// every handler thread is taken; a large one, one they decline and a failure go their usual
+// ways.
+TEST_F(HttpServerTest, AnswersGivenAtOnceNeedNoHandlerThread) {
+    EndpointOptions options = TestOptions();
+    options.maxHandlerThreads = 1;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool release = false, entered = false;
+    handlers_.answer = [&](const HttpRequestInfo& request, HttpResponseInfo& response) {
+        if (request.params.empty() || request.params[0] != "block=1")
+            return;
+        std::unique_lock lock(mutex);
+        entered = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    };
+    handlers_.atOnce = [](const HttpRequestInfo& request, HttpResponseInfo& response) {
+        if (request.params.empty() || !request.params[0].starts_with("now="))
+            return false;
+        if (request.params[0] == "now=throw")
+            throw std::runtime_error("no answer");
+        response.status = 202;
+        response.body = "now";
+        return true;
+    };
+    Start(options);
+    RawConnection blocked("127.0.0.1", Port());
+    blocked.Send("GET /?block=1 HTTP/1.1\r\n\r\n");
+    {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return entered; });
+    }
+    // The only handler thread is held.
+    const auto [head, body] = SplitAnswer(Exchange(Port(), "GET /?now=1 HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(head.substr(0, 21), "HTTP/1.1 202 Accepted");
+    EXPECT_EQ(body, "now");
+    EXPECT_EQ(Exchange(Port(), "HEAD /?now=1 HTTP/1.1\r\n\r\n").find("now"), std::string::npos);
+    EXPECT_EQ(Exchange(Port(), "GET /?now=throw HTTP/1.1\r\n\r\n").substr(0, 12), "HTTP/1.1 500");
+    // Declined, and too large to be offered: both wait for the handler thread.
+    RawConnection declined("127.0.0.1", Port());
+    declined.Send("GET /?later=1 HTTP/1.1\r\n\r\n");
+    const std::string large = "now=1&pad=" + std::string(20000, 'x');
+    RawConnection big("127.0.0.1", Port());
+    big.Send(
+        "POST / HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "Content-Length: " +
+        std::to_string(large.size()) + "\r\n\r\n" + large);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    cv.notify_all();
+    EXPECT_EQ(blocked.ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(declined.ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(big.ReadAll().substr(0, 15), "HTTP/1.1 200 OK");
+    const std::vector<std::string> kinds = handlers_.Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "at once"), 2);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "get"), 3);
+    ASSERT_EQ(handlers_.Errors().size(), 1u);
+    EXPECT_EQ(handlers_.Errors()[0], "no answer -> 500");
+    EXPECT_EQ(handlers_.Connects(), 6);
 }
 
 TEST_F(HttpServerTest, CloseStopsListening) {
