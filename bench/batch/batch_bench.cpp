@@ -101,6 +101,7 @@ int Run(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // as the host: the dialog closing ends nothing
 
     testing::TempDir work;
     testing::CertSpec spec;

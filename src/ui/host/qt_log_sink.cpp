@@ -1,6 +1,9 @@
 #include "ui/host/qt_log_sink.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QThread>
 #include <cstdio>
 
 #include "core/text.h"
@@ -21,39 +24,87 @@ QString ForView(const std::string& text) {
 
 }  // namespace
 
+QtLogSink::QtLogSink(bool echoToStderr)
+    : uiContext_(std::make_unique<QObject>()), echo_(echoToStderr) {
+    if (QCoreApplication* app = QCoreApplication::instance();
+        app != nullptr && uiContext_->thread() != app->thread())
+        uiContext_->moveToThread(app->thread());
+}
+
+QtLogSink::~QtLogSink() = default;
+
 void QtLogSink::AttachView(QPlainTextEdit* memo) {
-    memo_ = memo;
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        memo_ = memo;
+        pending_ = Pending{};  // the text holds them all
+        if (memo_)
+            lines = model_.Lines();
+    }
     if (memo_) {
         memo_->clear();
-        for (const std::string& line : model_.Lines())
+        for (const std::string& line : lines)
             memo_->appendPlainText(QString::fromStdString(line));
     }
 }
 
-// Once the hand-over is shut down the application is ending: the line is dropped.
 void QtLogSink::PrintInfo(const std::string& text) {
-    (void)UiThread::Run([&] { AppendOnUi(text); });
+    {
+        std::lock_guard lock(mutex_);
+        model_.AppendLine(text);
+        if (echo_) {
+            const std::string out = ReplaceAll(text, "\r\n", "\n");
+            std::fprintf(stderr, "%s\n", out.c_str());
+            std::fflush(stderr);
+        }
+        pending_.lines.push_back(text);
+        ScheduleShow();
+    }
+    if (UiThread::IsUiThread())
+        ShowPending();
 }
 
 void QtLogSink::ClearInfo() {
-    (void)UiThread::Run([&] { ClearOnUi(); });
-}
-
-void QtLogSink::AppendOnUi(const std::string& text) {
-    model_.AppendLine(text);
-    if (memo_)
-        memo_->appendPlainText(ForView(text));
-    if (echo_) {
-        std::string out = ReplaceAll(text, "\r\n", "\n");
-        std::fprintf(stderr, "%s\n", out.c_str());
-        std::fflush(stderr);
+    {
+        std::lock_guard lock(mutex_);
+        model_.Clear();
+        pending_.clear = true;
+        pending_.lines.clear();
+        ScheduleShow();
     }
+    if (UiThread::IsUiThread())
+        ShowPending();
 }
 
-void QtLogSink::ClearOnUi() {
-    model_.Clear();
-    if (memo_)
-        memo_->clear();
+void QtLogSink::ScheduleShow() {
+    if (showScheduled_ || UiThread::IsUiThread())
+        return;
+    showScheduled_ = true;
+    QMetaObject::invokeMethod(
+        uiContext_.get(), [this] { ShowPending(); }, Qt::QueuedConnection);
+}
+
+void QtLogSink::ShowPending() {
+    Pending pending;
+    QPlainTextEdit* memo = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(pending, pending_);
+        showScheduled_ = false;
+        memo = memo_;
+    }
+    if (memo == nullptr)
+        return;
+    if (pending.clear)
+        memo->clear();
+    if (pending.lines.empty())
+        return;
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(pending.lines.size()));
+    for (const std::string& text : pending.lines)
+        lines << ForView(text);
+    memo->appendPlainText(lines.join(QChar('\n')));
 }
 
 }  // namespace korvalo
