@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -56,6 +57,14 @@ std::string RandomBytes(std::size_t n, std::mt19937_64& rng) {
             out[i + k] = static_cast<char>(v >> (8 * k));
     }
     return out;
+}
+
+// The machine's load averages (1, 5 and 15 minutes), as /proc/loadavg tells them.
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 // The plain signing loop: OpenSSL's CMS_sign over each document, DER out.
@@ -229,7 +238,8 @@ int Run(int argc, char** argv) {
     const double dialog = Seconds((closed ? closedAt : answerAt) - clickAt).count();
     const double plain = PlainLoop(rsa.cert, documents);
     const double n = static_cast<double>(count);
-    std::printf("batch of %zu documents of %zu bytes, RSA-2048, SHA-256\n", count, size);
+    std::printf("batch of %zu documents of %zu bytes, RSA-2048, SHA-256; load %s\n", count, size,
+                LoadAverage().c_str());
     std::printf("  press of \"Подписать\" to the browser's answer: %.3f s (%.3f ms a document)\n",
                 korvalo, korvalo * 1000 / n);
     std::printf(
