@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "core/content_fingerprint.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "services/delivery/upload.h"
+#include "services/delivery/upload_body.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string url = DecodeUtf8(input.ConsumeRandomLengthString(64));
     const std::string cookie = FromLatin1(input.ConsumeRandomLengthString(32));
     const std::string agent = FromLatin1(input.ConsumeRandomLengthString(32));
+    const std::size_t piece = input.ConsumeIntegralInRange<std::size_t>(1, 70000);
     const std::string fileBytes = input.ConsumeRemainingBytesAsString();
 
     const UniqueFd file(::memfd_create("upload", MFD_CLOEXEC));
@@ -48,12 +51,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string head =
         BuildMultipartHead(paramList, paramsAreText, signature, "1.0.0.0", fileName, boundary);
     const std::string tail = MultipartTail(boundary);
-    const UploadBody body = BuildUploadBody(head, fileName, boundary);
-    const std::string_view all = body.View();
-    Check(all.size() == head.size() + fileBytes.size() + tail.size());
-    Check(all.substr(0, head.size()) == head);
-    Check(all.substr(head.size(), fileBytes.size()) == fileBytes);
-    Check(all.substr(all.size() - tail.size()) == tail);
+    // The body as the client reads it, in pieces of the given size, twice (a repeated request
+    // starts again from its first byte).
+    MultipartFileBody body(head, fileName, tail, FingerprintOf(fileBytes));
+    Check(body.Size() == head.size() + fileBytes.size() + tail.size());
+    std::string all;
+    for (int round = 0; round < 2; ++round) {
+        all.clear();
+        std::string buffer(piece, '\0');
+        for (std::size_t n; (n = body.Read(buffer.data(), buffer.size())) > 0;)
+            all.append(buffer, 0, n);
+        body.Rewind();
+        Check(all.size() == body.Size());
+        Check(all.substr(0, head.size()) == head);
+        Check(all.substr(head.size(), fileBytes.size()) == fileBytes);
+        Check(all.substr(all.size() - tail.size()) == tail);
+    }
 
     const HeaderList headers = UploadHeaders(agent, cookie, boundary);
     Check(headers.size() == (cookie.empty() ? 6u : 7u));
