@@ -152,8 +152,8 @@ bool RequestDispatcher::AnswerAtOnce(ConnectionContext& context, const HttpReque
 
 void RequestDispatcher::IdHTTPServer1CommandGet(ConnectionContext&, const HttpRequestInfo& request,
                                                 HttpResponseInfo& response) {
-    Request r{request, response, Fields(), services_.settings ? services_.settings() : Settings{},
-              nullptr, {}, {}};
+    Settings settings = services_.settings ? services_.settings() : Settings{};
+    Request r{request, response, Fields(), std::move(settings), nullptr, {}, {}};
     r.fields.sUserAgent = ThroughCp1251(request.userAgent);
     // The signature and the file to upload are what this request makes itself: a request
     // that signs nothing (a login request, the companion mode, a failing dialog) must never
