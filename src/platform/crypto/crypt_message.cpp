@@ -180,6 +180,23 @@ std::uint32_t DetachedCmsSigner::Encode(CMS_ContentInfo* cms, std::string& der,
     return 0;
 }
 
+CmsPtr DetachedCmsSigner::StartSignature(std::chrono::system_clock::time_point signingTime,
+                                         CMS_SignerInfo*& si) const {
+    CmsPtr cms(
+        CMS_sign(nullptr, nullptr, nullptr, nullptr, CMS_DETACHED | CMS_BINARY | CMS_PARTIAL));
+    if (!cms)
+        return nullptr;
+    si = CMS_add1_signer(cms.get(), cert_, key_, md_, CMS_BINARY | CMS_NOSMIMECAP);
+    if (si == nullptr)
+        return nullptr;
+    // UTCTime up to 2049, GeneralizedTime after, as the platform encodes it.
+    Asn1TimePtr when(ASN1_TIME_set(nullptr, std::chrono::system_clock::to_time_t(signingTime)));
+    if (!when ||
+        CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1) != 1)
+        return nullptr;
+    return cms;
+}
+
 std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der, CmsSignStage& stage,
                                       std::chrono::system_clock::time_point signingTime) const {
     stage = CmsSignStage::Signing;
@@ -187,18 +204,10 @@ std::uint32_t DetachedCmsSigner::Sign(std::string_view data, std::string& der, C
     if (data.size() > static_cast<std::size_t>(INT_MAX))
         return kErrorFileTooLarge;
     constexpr unsigned kFlags = CMS_DETACHED | CMS_BINARY;
-    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, kFlags | CMS_PARTIAL));
+    CMS_SignerInfo* si = nullptr;
+    const CmsPtr cms = StartSignature(signingTime, si);
     if (!cms)
         return Failed();
-    CMS_SignerInfo* si = CMS_add1_signer(cms.get(), cert_, key_, md_, CMS_BINARY | CMS_NOSMIMECAP);
-    if (si == nullptr)
-        return Failed();
-    // UTCTime up to 2049, GeneralizedTime after, as the platform encodes it.
-    Asn1TimePtr when(ASN1_TIME_set(nullptr, std::chrono::system_clock::to_time_t(signingTime)));
-    if (!when ||
-        CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1) != 1) {
-        return Failed();
-    }
     BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     if (!in || CMS_final(cms.get(), in.get(), nullptr, kFlags) != 1)
         return Failed();
@@ -215,18 +224,10 @@ std::uint32_t DetachedCmsSigner::SignDigest(
     // The steps CMS_final takes, with the digest it would compute from the content given:
     // the signer with its signing time, the content's digest and type as signed attributes,
     // then the signature over them.
-    constexpr unsigned kFlags = CMS_DETACHED | CMS_BINARY;
-    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, kFlags | CMS_PARTIAL));
+    CMS_SignerInfo* si = nullptr;
+    const CmsPtr cms = StartSignature(signingTime, si);
     if (!cms)
         return Failed();
-    CMS_SignerInfo* si = CMS_add1_signer(cms.get(), cert_, key_, md_, CMS_BINARY | CMS_NOSMIMECAP);
-    if (si == nullptr)
-        return Failed();
-    Asn1TimePtr when(ASN1_TIME_set(nullptr, std::chrono::system_clock::to_time_t(signingTime)));
-    if (!when ||
-        CMS_signed_add1_attr_by_NID(si, NID_pkcs9_signingTime, when->type, when.get(), -1) != 1) {
-        return Failed();
-    }
     // Opening the (empty) content sets the message's version as CMS_final's opening does.
     const BioChainPtr chain(CMS_dataInit(cms.get(), nullptr));
     if (!chain)

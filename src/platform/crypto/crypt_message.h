@@ -12,6 +12,8 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include "platform/crypto/openssl_handles.h"
+
 namespace korvalo {
 
 // Makes the GOST algorithms (keys, digests, signatures) available once per process, and
@@ -88,6 +90,10 @@ public:
 
 private:
     [[nodiscard]] std::uint32_t Failed() const;
+    // A detached signature in the making: this signer, with the signing time as a signed
+    // attribute, in si; null on failure.
+    CmsPtr StartSignature(std::chrono::system_clock::time_point signingTime,
+                          CMS_SignerInfo*& si) const;
     [[nodiscard]] std::uint32_t Encode(CMS_ContentInfo* cms, std::string& der,
                                        CmsSignStage& stage) const;
 
