@@ -22,11 +22,11 @@ std::optional<Challenge> FindChallenge(const ChallengeFacts& facts) {
     return std::nullopt;
 }
 
-std::string UrlHostForDisplay(const std::string& url) {
+std::pair<std::string, std::string> UrlHostAndPort(const std::string& url) {
     CurlUrl handle(curl_url());
     if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
                                 CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-        return url;
+        return {};
     auto part = [&](CURLUPart which) {
         char* text = nullptr;
         if (curl_url_get(handle.get(), which, &text, 0) != CURLUE_OK || text == nullptr)
@@ -34,8 +34,11 @@ std::string UrlHostForDisplay(const std::string& url) {
         const CurlText owned(text);
         return std::string(text);
     };
-    const std::string host = part(CURLUPART_HOST);
-    const std::string port = part(CURLUPART_PORT);
+    return {part(CURLUPART_HOST), part(CURLUPART_PORT)};
+}
+
+std::string UrlHostForDisplay(const std::string& url) {
+    const auto [host, port] = UrlHostAndPort(url);
     if (host.empty())
         return url;
     return port.empty() ? host : host + ":" + port;

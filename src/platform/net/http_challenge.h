@@ -1,10 +1,11 @@
 #pragma once
 // Authentication challenges in an HTTP answer: whose they are (the proxy's or the web
-// server's), the methods offered, the realm named.
+// server's), the methods offered, the realm named; the host a URL names.
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace korvalo {
 
@@ -37,6 +38,9 @@ struct Challenge {
 // plain request through the proxy a 407 with Proxy-Authenticate is taken as the proxy's. The
 // web server's challenge is a 401 with WWW-Authenticate (not through a refused tunnel).
 std::optional<Challenge> FindChallenge(const ChallengeFacts& facts);
+
+// The host and the port as written in url ("" for each when url names none or is no URL).
+std::pair<std::string, std::string> UrlHostAndPort(const std::string& url);
 
 // The host of a URL as it is shown to the person: the host name, and ":" and the port when
 // the URL names one ("portal.test", "127.0.0.1:8080", "[::1]:8443"); the whole text when it is

@@ -8,6 +8,7 @@
 #include "core/digest.h"
 #include "core/text.h"
 #include "platform/net/curl_handles.h"
+#include "platform/net/http_challenge.h"
 
 namespace korvalo {
 
@@ -134,21 +135,6 @@ HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie
     headers.emplace_back("Connection", "Keep-Alive");
     headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + std::string(boundary));
     return headers;
-}
-
-std::pair<std::string, std::string> UrlHostAndPort(const std::string& url) {
-    CurlUrl handle(curl_url());
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
-                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-        return {};
-    auto part = [&](CURLUPart which) {
-        char* text = nullptr;
-        if (curl_url_get(handle.get(), which, &text, 0) != CURLUE_OK || text == nullptr)
-            return std::string();
-        const CurlText owned(text);
-        return std::string(text);
-    };
-    return {part(CURLUPART_HOST), part(CURLUPART_PORT)};
 }
 
 std::string UploadRecord(const std::string& url, const HeaderList& headers, std::size_t bodySize,

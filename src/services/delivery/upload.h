@@ -55,9 +55,6 @@ HeaderList UploadHeaders(const std::string& userAgent, const std::string& cookie
 std::string UploadRecord(const std::string& url, const HeaderList& headers, std::size_t bodySize,
                          std::string_view head, Clock::time_point when = Clock::now());
 
-// The host and the port as written in url ("" for each when url names none or is no URL).
-std::pair<std::string, std::string> UrlHostAndPort(const std::string& url);
-
 // Posts a signing result (ISignatureUploader) with the proxy of the running settings, logs
 // the start, and appends the protocol record when "debug" is on. The client's notifications go
 // to handlers (the main window's TUploadOutcome); a 407 completion counts as the proxy's

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/text.h"
+#include "platform/net/http_challenge.h"
 #include "services/delivery/upload.h"
 #include "services/delivery/upload_body.h"
 #include "support/delivery_doubles.h"
