@@ -14,6 +14,7 @@
 #include "core/content_fingerprint.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "platform/net/http_challenge.h"
 #include "services/delivery/upload.h"
 #include "services/delivery/upload_body.h"
 

@@ -295,17 +295,16 @@ TEST_F(UploadTest, AFileOtherThanTheSignedOneIsNeverSentWhole) {
 // is logged, and neither outcome handler runs. The file is larger than what the sockets
 // buffer, so the change made when the server has read the head comes before the end is read.
 TEST_F(UploadTest, AFileThatChangesWhileItIsSentIsCutOffBeforeTheBodyEnds) {
-    const std::uint64_t size = 64ull << 20;
+    constexpr std::uint64_t size = 64ull << 20;
     struct Case {
         const char* name;
         std::function<void(const std::string&)> change;
     };
     const Case cases[] = {
         {"grows", [](const std::string& file) { std::ofstream(file, std::ios::app) << "more"; }},
-        {"shrinks",
-         [size](const std::string& file) { std::filesystem::resize_file(file, size / 2); }},
+        {"shrinks", [](const std::string& file) { std::filesystem::resize_file(file, size / 2); }},
         {"is rewritten",
-         [size](const std::string& file) {
+         [](const std::string& file) {
              std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
              f.seekp(static_cast<std::streamoff>(size - 10));
              f << 'x';
