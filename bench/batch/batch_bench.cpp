@@ -113,11 +113,11 @@ int Run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);  // as the host: the dialog closing ends nothing
 
     testing::TempDir work;
-    testing::CertSpec spec;
-    spec.subject = {"Bench RSA", "", "", "", "", ""};
-    spec.serialHex = "0A0B0C0D";
+    testing::CertRecipe recipe;
+    recipe.subject = {"Bench RSA", "", "", "", "", ""};
+    recipe.serialHex = "0A0B0C0D";
     const testing::CaAndCert rsa =
-        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, spec);
+        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, recipe);
     testing::WritePem(work / "1-rsa.pem", rsa.cert);
     std::mt19937_64 rng(20240305);
     std::vector<std::string> documents;

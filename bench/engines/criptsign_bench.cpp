@@ -102,11 +102,11 @@ int SignOneFile(const std::string& file) {
     NullLog log;
     SigningOptions options;
     options.hashAlgOID = kSha256;
-    testing::CertSpec spec;
-    spec.subject = {"Bench RSA", "", "", "", "", ""};
-    spec.serialHex = "0A0B0C0D";
+    testing::CertRecipe recipe;
+    recipe.subject = {"Bench RSA", "", "", "", "", ""};
+    recipe.serialHex = "0A0B0C0D";
     const testing::CaAndCert rsa =
-        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, spec);
+        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, recipe);
     testing::WritePem(store / "1-rsa.pem", rsa.cert);
     const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
     const auto start = std::chrono::steady_clock::now();
@@ -132,17 +132,17 @@ int main(int argc, char** argv) {
     options.hashAlgOID = kSha256;
     const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
 
-    const testing::NameSpec caName{"Bench CA", "", "", "Korvalo", "", "DE"};
-    testing::CertSpec rsaSpec;
-    rsaSpec.subject = {"Bench RSA", "", "", "", "", ""};
-    rsaSpec.serialHex = "0A0B0C0D";
-    rsaSpec.key = testing::KeyKind::Rsa2048;
-    testing::CertSpec ecSpec = rsaSpec;
-    ecSpec.subject.cn = "Bench EC";
-    ecSpec.serialHex = "0E0C0E0C";
-    ecSpec.key = testing::KeyKind::EcP256;
-    testing::CaAndCert rsa = testing::MakeCaAndCert(caName, rsaSpec);
-    testing::TestCert ec = testing::IssueCert(rsa.ca, ecSpec);
+    const testing::NameParts caName{"Bench CA", "", "", "Korvalo", "", "DE"};
+    testing::CertRecipe rsaRecipe;
+    rsaRecipe.subject = {"Bench RSA", "", "", "", "", ""};
+    rsaRecipe.serialHex = "0A0B0C0D";
+    rsaRecipe.key = testing::KeyKind::Rsa2048;
+    testing::CertRecipe ecRecipe = rsaRecipe;
+    ecRecipe.subject.cn = "Bench EC";
+    ecRecipe.serialHex = "0E0C0E0C";
+    ecRecipe.key = testing::KeyKind::EcP256;
+    testing::CaAndCert rsa = testing::MakeCaAndCert(caName, rsaRecipe);
+    testing::TestCert ec = testing::IssueCert(rsa.ca, ecRecipe);
     testing::WritePem(store / "1-rsa.pem", rsa.cert);
     testing::WritePem(store / "2-ec.pem", ec);
 

@@ -56,17 +56,18 @@ void MakeStore(const std::filesystem::path& folder, const TestCert& ca) {
     const auto to = sys_days{year{2034} / 1 / 15} + hours(6);
     testing::WritePem(folder / "01-ivanov.pem",
                       IssueUnder(ca,
-                                 NameSpec{"Иванов Иван Иванович", "Иванов", "Иван Иванович",
-                                          "ООО \"Ромашка\"", "Бухгалтерия", "RU"},
+                                 NameParts{"Иванов Иван Иванович", "Иванов", "Иван Иванович",
+                                           "ООО \"Ромашка\"", "Бухгалтерия", "RU"},
                                  "0A0B0C0D", from, to));
     testing::WritePem(
         folder / "02-petrova.pem",
         IssueUnder(
-            ca, NameSpec{"Петрова Анна", "Петрова", "Анна Сергеевна", "ООО \"Ромашка\"", "", "RU"},
+            ca, NameParts{"Петрова Анна", "Петрова", "Анна Сергеевна", "ООО \"Ромашка\"", "", "RU"},
             "4A1F", from, to));
-    testing::WritePem(folder / "03-server.pem",
-                      IssueUnder(ca, NameSpec{"Сервер обмена", "", "", "ООО \"Ромашка\"", "", "RU"},
-                                 "0200", from, to));
+    testing::WritePem(
+        folder / "03-server.pem",
+        IssueUnder(ca, NameParts{"Сервер обмена", "", "", "ООО \"Ромашка\"", "", "RU"}, "0200",
+                   from, to));
 }
 
 // Lets the widget lay itself out and paint, then saves what it shows.
@@ -105,13 +106,13 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(out);
 
     TempDir work;
-    CertSpec caSpec;
-    caSpec.subject = NameSpec{
+    CertRecipe caRecipe;
+    caRecipe.subject = NameParts{
         "Тестовый удостоверяющий центр", "", "", "ООО \"Тест-УЦ\"", "Отдел сертификации", "RU"};
-    caSpec.serialHex = "7E57CA";
-    caSpec.notBefore = sys_days{year{2020} / 1 / 1};
-    caSpec.notAfter = sys_days{year{2040} / 1 / 1};
-    const TestCert ca = testing::MakeCa(caSpec);
+    caRecipe.serialHex = "7E57CA";
+    caRecipe.notBefore = sys_days{year{2020} / 1 / 1};
+    caRecipe.notAfter = sys_days{year{2040} / 1 / 1};
+    const TestCert ca = testing::MakeCa(caRecipe);
     const std::filesystem::path store = work / "MY";
     MakeStore(store, ca);
     const std::filesystem::path message = work / "message.htm";

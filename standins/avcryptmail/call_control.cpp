@@ -35,9 +35,9 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
 void CallControl::Refresh() {
     const char* env = std::getenv("AVCRYPTMAIL_FAIL");
     const std::string text = env != nullptr ? env : "";
-    if (text == specText_)
+    if (text == ruleText_)
         return;
-    specText_ = text;
+    ruleText_ = text;
     rules_.clear();
     counts_.clear();
     for (std::string_view item : Split(text, ',')) {

@@ -35,7 +35,7 @@ private:
     };
     void Refresh();
 
-    std::string specText_;
+    std::string ruleText_;
     std::vector<Rule> rules_;
     std::map<std::string, unsigned, std::less<>> counts_;
 };

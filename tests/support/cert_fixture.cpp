@@ -68,7 +68,7 @@ void AddNamePart(X509_NAME* name, const char* oid, const std::string& value, boo
     }
 }
 
-void FillName(X509_NAME* name, const NameSpec& wanted) {
+void FillName(X509_NAME* name, const NameParts& wanted) {
     AddNamePart(name, "2.5.4.6", wanted.c, true);
     AddNamePart(name, "2.5.4.10", wanted.o, false);
     AddNamePart(name, "2.5.4.11", wanted.ou, false);
@@ -101,7 +101,7 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
         Fail("extension " + std::string(value));
 }
 
-TestCert Build(const CertSpec& wanted, const TestCert* issuer, bool ca, const EVP_MD* md) {
+TestCert Build(const CertRecipe& wanted, const TestCert* issuer, bool ca, const EVP_MD* md) {
     TestCert out;
     out.key = wanted.freshKey ? MakeKey(wanted.key) : SharedKey(wanted.key, ca ? 1 : 0);
     out.cert.reset(X509_new());
@@ -129,7 +129,7 @@ TestCert Build(const CertSpec& wanted, const TestCert* issuer, bool ca, const EV
     return out;
 }
 
-std::string SubjectArg(const NameSpec& n) {
+std::string SubjectArg(const NameParts& n) {
     std::string s;
     auto add = [&](const char* key, const std::string& v) {
         if (!v.empty())
@@ -228,23 +228,23 @@ std::string TestCert::SerialText(bool grouping) const {
     return sc.SerialText(grouping);
 }
 
-TestCert MakeCa(const CertSpec& wanted) {
+TestCert MakeCa(const CertRecipe& wanted) {
     return Build(wanted, nullptr, true, nullptr);
 }
 
-TestCert IssueCert(const TestCert& issuer, const CertSpec& wanted, const EVP_MD* md) {
+TestCert IssueCert(const TestCert& issuer, const CertRecipe& wanted, const EVP_MD* md) {
     return Build(wanted, &issuer, false, md);
 }
 
-CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& wanted) {
-    CertSpec caSpec;
-    caSpec.subject = caSubject;
-    caSpec.serialHex = "7E57CA";
-    caSpec.notBefore = Clock::now() - std::chrono::hours(24 * 30);
-    caSpec.notAfter = Clock::now() + std::chrono::hours(24 * 3650);
-    caSpec.key = KeyKind::Rsa2048;
+CaAndCert MakeCaAndCert(const NameParts& caSubject, const CertRecipe& wanted) {
+    CertRecipe caRecipe;
+    caRecipe.subject = caSubject;
+    caRecipe.serialHex = "7E57CA";
+    caRecipe.notBefore = Clock::now() - std::chrono::hours(24 * 30);
+    caRecipe.notAfter = Clock::now() + std::chrono::hours(24 * 3650);
+    caRecipe.key = KeyKind::Rsa2048;
     CaAndCert out;
-    out.ca = MakeCa(caSpec);
+    out.ca = MakeCa(caRecipe);
     out.cert = IssueCert(out.ca, wanted);
     return out;
 }
@@ -307,7 +307,7 @@ std::string ReplaceSerialDer(const std::string& certDer, const std::string& cont
 
 // ---- GOST certificates ----------------------------------------------------------------------
 
-bool MakeGostCaAndCert(const fs::path& dir, const NameSpec& caSubject, const CertSpec& wanted,
+bool MakeGostCaAndCert(const fs::path& dir, const NameParts& caSubject, const CertRecipe& wanted,
                        GostFiles& files, std::string& error) {
     files.caKey = dir / "gost-ca.key";
     files.caCert = dir / "gost-ca.pem";

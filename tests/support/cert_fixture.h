@@ -75,14 +75,14 @@ EvpPkeyPtr SharedKey(KeyKind kind, int slot = 0);
 
 // Name parts; an empty text leaves the part out. gn is 2.5.4.41 ("name"), sn 2.5.4.4.
 // c is written as a PrintableString of any length ("RUS" is allowed).
-struct NameSpec {
+struct NameParts {
     std::string cn, sn, gn, o, ou, c;
 };
 
 using Clock = std::chrono::system_clock;
 
-struct CertSpec {
-    NameSpec subject;
+struct CertRecipe {
+    NameParts subject;
     // The serial number's DER content bytes in hexadecimal, most significant first
     // ("0A0B0C0D"; "80" gives a negative number, "0080" the positive 128).
     std::string serialHex = "01";
@@ -106,16 +106,16 @@ struct TestCert {
 };
 
 // A self-signed CA certificate (basicConstraints CA:TRUE, keyCertSign).
-TestCert MakeCa(const CertSpec& wanted);
+TestCert MakeCa(const CertRecipe& wanted);
 // A personal certificate issued by issuer, signed with the digest md (SHA-256 by default);
 // the issuer name is issuer's subject.
-TestCert IssueCert(const TestCert& issuer, const CertSpec& wanted, const EVP_MD* md = nullptr);
+TestCert IssueCert(const TestCert& issuer, const CertRecipe& wanted, const EVP_MD* md = nullptr);
 // A CA named by caSubject plus one personal certificate: the usual pair for store tests.
 struct CaAndCert {
     TestCert ca;
     TestCert cert;
 };
-CaAndCert MakeCaAndCert(const NameSpec& caSubject, const CertSpec& wanted);
+CaAndCert MakeCaAndCert(const NameParts& caSubject, const CertRecipe& wanted);
 
 // ---- store files --------------------------------------------------------------------------
 
@@ -153,8 +153,8 @@ std::string ReplaceSerialDer(const std::string& certDer, const std::string& cont
 struct GostFiles {
     std::filesystem::path caCert, caKey, cert, key;
 };
-bool MakeGostCaAndCert(const std::filesystem::path& dir, const NameSpec& caSubject,
-                       const CertSpec& wanted, GostFiles& files, std::string& error);
+bool MakeGostCaAndCert(const std::filesystem::path& dir, const NameParts& caSubject,
+                       const CertRecipe& wanted, GostFiles& files, std::string& error);
 
 // ---- checking CMS signatures with the openssl command -----------------------------------
 

@@ -234,7 +234,7 @@ SoftHsmTokens::~SoftHsmTokens() {
         unsetenv("SOFTHSM2_CONF");
 }
 
-void SoftHsmTokens::AddToken(const TokenSpec& spec) {
+void SoftHsmTokens::AddToken(const TokenContents& recipe) {
     std::unique_ptr<void, DlCloser> library(dlopen(KORVALO_SOFTHSM_MODULE, RTLD_NOW | RTLD_LOCAL));
     if (!library)
         throw std::runtime_error(std::string("SoftHSM token fixture: ") + dlerror());
@@ -267,7 +267,7 @@ void SoftHsmTokens::AddToken(const TokenSpec& spec) {
     }
     if (!free)
         throw std::runtime_error("SoftHSM token fixture: no free slot");
-    const std::string label = Padded(spec.label);
+    const std::string label = Padded(recipe.label);
     Check(p11->C_InitToken(*free, reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(kSoPin)),
                            sizeof kSoPin - 1,
                            reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(label.data()))),
@@ -292,10 +292,11 @@ void SoftHsmTokens::AddToken(const TokenSpec& spec) {
         return reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(text.data()));
     };
     Check(p11->C_Login(session, CKU_SO, pin(kSoPin), sizeof kSoPin - 1), "SO login");
-    Check(p11->C_InitPIN(session, pin(spec.userPin), spec.userPin.size()), "C_InitPIN");
+    Check(p11->C_InitPIN(session, pin(recipe.userPin), recipe.userPin.size()), "C_InitPIN");
     Check(p11->C_Logout(session), "C_Logout");
-    Check(p11->C_Login(session, CKU_USER, pin(spec.userPin), spec.userPin.size()), "user login");
-    for (const TokenObject& object : spec.objects)
+    Check(p11->C_Login(session, CKU_USER, pin(recipe.userPin), recipe.userPin.size()),
+          "user login");
+    for (const TokenObject& object : recipe.objects)
         StoreObject(p11, session, object);
     p11->C_CloseSession(session);
 }

@@ -30,7 +30,7 @@ struct TokenObject {
     bool alwaysAuthenticate = false;  // the key asks for its PIN at every signature
 };
 
-struct TokenSpec {
+struct TokenContents {
     std::string label = "Korvalo Test";
     std::string userPin = "1234";
     std::vector<TokenObject> objects;
@@ -51,7 +51,7 @@ public:
 
     // Initialises a fresh token (security officer PIN "12345678") and stores its objects.
     // Throws std::runtime_error when SoftHSM refuses.
-    void AddToken(const TokenSpec& spec);
+    void AddToken(const TokenContents& recipe);
 
     const std::filesystem::path& Folder() const { return dir_.path(); }
 

@@ -17,17 +17,17 @@ namespace korvalo {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::CertSpec;
+using testing::CertRecipe;
 using testing::Clock;
 using testing::KeyKind;
-using testing::NameSpec;
+using testing::NameParts;
 using testing::TempDir;
 using testing::TestCert;
 
 using ScriptedPrompt = testing::ScriptedPasswordPrompt;
 
-CertSpec CertFor(const std::string& serialHex, NameSpec subject = {"Test", "", "", "", "", ""}) {
-    CertSpec wanted;
+CertRecipe CertFor(const std::string& serialHex, NameParts subject = {"Test", "", "", "", "", ""}) {
+    CertRecipe wanted;
     wanted.serialHex = serialHex;
     wanted.subject = std::move(subject);
     return wanted;
@@ -43,7 +43,7 @@ protected:
         delete ca_;
         ca_ = nullptr;
     }
-    static TestCert Issue(const CertSpec& wanted) { return testing::IssueCert(*ca_, wanted); }
+    static TestCert Issue(const CertRecipe& wanted) { return testing::IssueCert(*ca_, wanted); }
 
     std::unique_ptr<CertStore> OpenStore() {
         auto store = CertStore::Open(dir_.path());
@@ -231,13 +231,13 @@ TEST_F(CertStoreTest, NamePartsByObjectIdentifier) {
 
 TEST_F(CertStoreTest, ValidityPeriodAndTheValidNowTest) {
     const auto now = Clock::now();
-    CertSpec expired = CertFor("01");
+    CertRecipe expired = CertFor("01");
     expired.notBefore = now - 48h;
     expired.notAfter = now - 1h;
-    CertSpec future = CertFor("02");
+    CertRecipe future = CertFor("02");
     future.notBefore = now + 1h;
     future.notAfter = now + 48h;
-    CertSpec current = CertFor("03");
+    CertRecipe current = CertFor("03");
     current.notBefore = now - 1h;
     current.notAfter = now + 1h;
     testing::WritePem(dir_ / "1.pem", Issue(expired));
@@ -406,9 +406,9 @@ TEST_F(CertStoreTest, ProtectedKeysAskUntilRightOrCancelled) {
 
 TEST_F(CertStoreTest, KeyProblemsGivePlatformCodes) {
     TestCert cert = Issue(CertFor("51"));
-    CertSpec otherSpec = CertFor("52");
-    otherSpec.key = KeyKind::EcP256;
-    TestCert other = Issue(otherSpec);
+    CertRecipe otherRecipe = CertFor("52");
+    otherRecipe.key = KeyKind::EcP256;
+    TestCert other = Issue(otherRecipe);
     // The certificate of one pair with the key of another.
     testing::WriteBytes(dir_ / "1-mismatch.pem", cert.CertPem() + other.KeyPem());
     testing::WritePem(dir_ / "2-gone.pem", cert);

@@ -14,9 +14,9 @@
 namespace korvalo {
 namespace {
 
-using testing::CertSpec;
+using testing::CertRecipe;
 using testing::KeyKind;
-using testing::NameSpec;
+using testing::NameParts;
 using Clock = std::chrono::system_clock;
 
 std::string BinaryContent(std::size_t n) {
@@ -35,13 +35,13 @@ std::string DigestOf(const EVP_MD* md, std::string_view content) {
 class DetachedCmsSignerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        CertSpec wanted;
-        wanted.subject = NameSpec{"Signer", "", "", "", "", "DE"};
+        CertRecipe wanted;
+        wanted.subject = NameParts{"Signer", "", "", "", "", "DE"};
         rsa_ = new testing::CaAndCert(
-            testing::MakeCaAndCert(NameSpec{"CA", "", "", "Korvalo Test", "", "DE"}, wanted));
+            testing::MakeCaAndCert(NameParts{"CA", "", "", "Korvalo Test", "", "DE"}, wanted));
         wanted.key = KeyKind::EcP256;
         ec_ = new testing::CaAndCert(
-            testing::MakeCaAndCert(NameSpec{"CA", "", "", "Korvalo Test", "", "DE"}, wanted));
+            testing::MakeCaAndCert(NameParts{"CA", "", "", "Korvalo Test", "", "DE"}, wanted));
     }
     static void TearDownTestSuite() {
         delete rsa_;

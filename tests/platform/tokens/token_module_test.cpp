@@ -21,12 +21,12 @@ using namespace std::chrono_literals;
 class TokenModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TokenSpec spec;
+        TokenContents recipe;
         TokenObject rsa = RsaObject();
         TokenObject perSignature = EcObject();
         perSignature.alwaysAuthenticate = true;
-        spec.objects = {rsa, perSignature};
-        tokens_.AddToken(spec);
+        recipe.objects = {rsa, perSignature};
+        tokens_.AddToken(recipe);
         std::string error;
         module_ = TokenModule::Load(SoftHsmModulePath(), error);
         ASSERT_NE(module_, nullptr) << error;

@@ -30,16 +30,16 @@ protected:
     // The token of most tests: the RSA and EC key pairs with their certificates, the CA
     // certificate and a GOST certificate without a key.
     void MakeToken(const std::string& label = "Korvalo Test") {
-        TokenSpec spec;
-        spec.label = label;
-        spec.objects = {RsaObject(), EcObject(), CertOnly("ca.pem", "\x0C", "ca"),
-                        CertOnly("gost.pem", "\x03", "gost")};
-        tokens_.AddToken(spec);
+        TokenContents recipe;
+        recipe.label = label;
+        recipe.objects = {RsaObject(), EcObject(), CertOnly("ca.pem", "\x0C", "ca"),
+                          CertOnly("gost.pem", "\x03", "gost")};
+        tokens_.AddToken(recipe);
     }
     // The folder store with one certificate of its own.
     void MakeFolder() {
-        CaAndCert pair = MakeCaAndCert({.cn = "Folder CA"},
-                                       CertSpec{.subject = {.cn = "Folder"}, .serialHex = "0F01"});
+        CaAndCert pair = MakeCaAndCert(
+            {.cn = "Folder CA"}, CertRecipe{.subject = {.cn = "Folder"}, .serialHex = "0F01"});
         WritePem(folder_ / "folder.pem", pair.cert);
     }
     std::vector<std::string> Texts(const CertStore& store) {
@@ -129,10 +129,10 @@ TEST_F(TokenRegistryTest, ATokenReachedThroughTwoModulesIsListedOnce) {
 }
 
 TEST_F(TokenRegistryTest, ACertificateWhoseKeyHidesUntilALoginIsListed) {
-    TokenSpec spec;
-    spec.objects = {RsaObject()};
-    spec.objects[0].publicKey = false;  // the private key alone: not seen before a login
-    tokens_.AddToken(spec);
+    TokenContents recipe;
+    recipe.objects = {RsaObject()};
+    recipe.objects[0].publicKey = false;  // the private key alone: not seen before a login
+    tokens_.AddToken(recipe);
     TokenRegistry registry(log_);
     const auto store = CertStore::Open(folder_.path(), StoreTokens{&registry, {}});
     EXPECT_EQ(Texts(*store), std::vector<std::string>{"Токенов Антон 70 C0A1"});

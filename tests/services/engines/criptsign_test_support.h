@@ -20,8 +20,8 @@
 
 namespace korvalo::criptsign_test {
 
-using testing::CertSpec;
-using testing::NameSpec;
+using testing::CertRecipe;
+using testing::NameParts;
 using testing::RecordingLog;
 using testing::TempDir;
 using testing::TestCert;
@@ -76,8 +76,8 @@ struct SigningWorld {
     explicit SigningWorld(bool withGost) {
         auto makeCa = [&](const std::string& name, const std::string& country,
                           const std::string& serial) {
-            CertSpec wanted;
-            wanted.subject = NameSpec{name, "", "", "Korvalo Test", "", country};
+            CertRecipe wanted;
+            wanted.subject = NameParts{name, "", "", "Korvalo Test", "", country};
             wanted.serialHex = serial;
             wanted.notBefore -= std::chrono::hours(24 * 30);
             wanted.notAfter += std::chrono::hours(24 * 3650);
@@ -95,8 +95,8 @@ struct SigningWorld {
         caDe = deFile;
         auto personal = [&](const TestCert& ca, const std::string& file, const std::string& serial,
                             const std::string& cn, testing::KeyKind kind) {
-            CertSpec wanted;
-            wanted.subject = NameSpec{cn, "Фамилия", "Имя", "", "", ""};
+            CertRecipe wanted;
+            wanted.subject = NameParts{cn, "Фамилия", "Имя", "", "", ""};
             wanted.serialHex = serial;
             wanted.key = kind;
             TestCert cert = testing::IssueCert(ca, wanted);
@@ -118,11 +118,11 @@ struct SigningWorld {
         personal(by, "08-by.pem", "4259", "Belarus", KeyKind::Rsa2048);
         personal(de, "09-protected.p12", "0909", "Protected", KeyKind::Rsa2048);
         if (withGost) {
-            CertSpec wanted;
-            wanted.subject = NameSpec{"ГОСТ Подписант", "Подписант", "ГОСТ", "", "", ""};
+            CertRecipe wanted;
+            wanted.subject = NameParts{"ГОСТ Подписант", "Подписант", "ГОСТ", "", "", ""};
             wanted.serialHex = "6057";
             gostReady = testing::MakeGostCaAndCert(
-                cas.path(), NameSpec{"CA GOST", "", "", "Korvalo Test", "", "RU"}, wanted, gost,
+                cas.path(), NameParts{"CA GOST", "", "", "Korvalo Test", "", "RU"}, wanted, gost,
                 gostError);
             if (gostReady) {
                 testing::WriteBytes(store / "10-gost.pem",

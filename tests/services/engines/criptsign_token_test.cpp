@@ -33,15 +33,15 @@ protected:
     // A token with the RSA pair, the EC pair (asking for its PIN at every signature when
     // perSignatureEc) and the GOST certificate.
     void MakeToken(bool perSignatureEc = false) {
-        TokenSpec spec;
+        TokenContents recipe;
         TokenObject ec = EcObject();
         ec.alwaysAuthenticate = perSignatureEc;
         TokenObject gost;
         gost.certFile = "gost.pem";
         gost.id = "\x03";
         gost.label = "gost";
-        spec.objects = {RsaObject(), ec, gost};
-        tokens_.AddToken(spec);
+        recipe.objects = {RsaObject(), ec, gost};
+        tokens_.AddToken(recipe);
     }
     // Reaches the token through the p11-kit proxy, or through the fault module alone.
     void UseProxy() { registry_ = std::make_unique<TokenRegistry>(log_); }

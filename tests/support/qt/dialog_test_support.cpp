@@ -76,17 +76,17 @@ private:
 }  // namespace
 
 TestCert MakeFixtureCa() {
-    CertSpec wanted;
-    wanted.subject = NameSpec{"Тестовый УЦ", "", "", "ООО Тест", "", "RU"};
+    CertRecipe wanted;
+    wanted.subject = NameParts{"Тестовый УЦ", "", "", "ООО Тест", "", "RU"};
     wanted.serialHex = "7E57CA";
     wanted.notBefore = Clock::now() - std::chrono::hours(24 * 30);
     wanted.notAfter = Clock::now() + std::chrono::hours(24 * 3650);
     return testing::MakeCa(wanted);
 }
 
-TestCert IssueUnder(const TestCert& ca, const NameSpec& subject, const std::string& serialHex,
+TestCert IssueUnder(const TestCert& ca, const NameParts& subject, const std::string& serialHex,
                     Clock::time_point notBefore, Clock::time_point notAfter) {
-    CertSpec wanted;
+    CertRecipe wanted;
     wanted.subject = subject;
     wanted.serialHex = serialHex;
     wanted.notBefore = notBefore;
@@ -104,20 +104,20 @@ FixtureStore::FixtureStore()
     const auto day = std::chrono::hours(24);
     testing::WritePem(
         folder / "01-petrov.pem",
-        IssueUnder(ca, NameSpec{"Петров Петр", "Петров", "Петр", "", "", "RU"}, "01"));
+        IssueUnder(ca, NameParts{"Петров Петр", "Петров", "Петр", "", "", "RU"}, "01"));
     testing::WritePem(
         folder / "02-ivanov.pem",
         IssueUnder(ca,
-                   NameSpec{"Иванов Иван", "Иванов", "Иван", "ООО Ромашка", "Бухгалтерия", "RU"},
+                   NameParts{"Иванов Иван", "Иванов", "Иван", "ООО Ромашка", "Бухгалтерия", "RU"},
                    "0A0B0C0D"));
     testing::WritePem(folder / "03-expired.pem",
-                      IssueUnder(ca, NameSpec{"Старый", "Старый", "Сертификат", "", "", ""}, "0E",
+                      IssueUnder(ca, NameParts{"Старый", "Старый", "Сертификат", "", "", ""}, "0E",
                                  Clock::now() - 30 * day, Clock::now() - day));
     testing::WritePem(folder / "04-future.pem",
-                      IssueUnder(ca, NameSpec{"Будущий", "Будущий", "Сертификат", "", "", ""}, "0F",
-                                 Clock::now() + day, Clock::now() + 30 * day));
+                      IssueUnder(ca, NameParts{"Будущий", "Будущий", "Сертификат", "", "", ""},
+                                 "0F", Clock::now() + day, Clock::now() + 30 * day));
     testing::WritePem(folder / "05-cn-only.pem",
-                      IssueUnder(ca, NameSpec{"Сервер Только CN", "", "", "", "", ""}, "0200"));
+                      IssueUnder(ca, NameParts{"Сервер Только CN", "", "", "", "", ""}, "0200"));
 }
 
 void EngineScript::Add(EngineStep step) {

@@ -28,8 +28,8 @@
 
 namespace korvalo::dialogtest {
 
-using korvalo::testing::CertSpec;
-using korvalo::testing::NameSpec;
+using korvalo::testing::CertRecipe;
+using korvalo::testing::NameParts;
 using korvalo::testing::RecordingLog;
 using korvalo::testing::TempDir;
 using korvalo::testing::TestCert;
@@ -57,7 +57,7 @@ struct FixtureStore {
 };
 
 // A certificate under the fixture CA.
-TestCert IssueUnder(const TestCert& ca, const NameSpec& subject, const std::string& serialHex,
+TestCert IssueUnder(const TestCert& ca, const NameParts& subject, const std::string& serialHex,
                     Clock::time_point notBefore = Clock::now() - std::chrono::hours(24),
                     Clock::time_point notAfter = Clock::now() + std::chrono::hours(24 * 365));
 TestCert MakeFixtureCa();

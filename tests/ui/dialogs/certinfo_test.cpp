@@ -131,8 +131,8 @@ void CertInfoTest::displayText() {
     QFETCH(QString, expected);
     TempDir dir;
     testing::WritePem(dir / "c.pem", IssueUnder(store_.ca,
-                                                NameSpec{cn.toStdString(), sn.toStdString(),
-                                                         gn.toStdString(), "", "", ""},
+                                                NameParts{cn.toStdString(), sn.toStdString(),
+                                                          gn.toStdString(), "", "", ""},
                                                 "11"));
     const auto store = OpenOne(dir.path());
     QCOMPARE(QString::fromStdString(CertDisplayText(OnlyCert(store))), expected);
@@ -176,16 +176,18 @@ void CertInfoTest::preselection() {
 
 void CertInfoTest::theLastMatchIsSelectedAndDetailsComeFromTheFirst() {
     TempDir dir;
-    CertSpec caSpec;
-    caSpec.subject = NameSpec{"Другой УЦ", "", "", "Другая организация", "", "RU"};
-    caSpec.serialHex = "0CA2";
-    const TestCert otherCa = testing::MakeCa(caSpec);
-    testing::WritePem(dir / "1.pem",
-                      IssueUnder(store_.ca, NameSpec{"Первый", "Первый", "А", "", "", ""}, "0A0B"));
-    testing::WritePem(dir / "2.pem",
-                      IssueUnder(store_.ca, NameSpec{"Средний", "Средний", "Б", "", "", ""}, "05"));
+    CertRecipe caRecipe;
+    caRecipe.subject = NameParts{"Другой УЦ", "", "", "Другая организация", "", "RU"};
+    caRecipe.serialHex = "0CA2";
+    const TestCert otherCa = testing::MakeCa(caRecipe);
+    testing::WritePem(
+        dir / "1.pem",
+        IssueUnder(store_.ca, NameParts{"Первый", "Первый", "А", "", "", ""}, "0A0B"));
+    testing::WritePem(
+        dir / "2.pem",
+        IssueUnder(store_.ca, NameParts{"Средний", "Средний", "Б", "", "", ""}, "05"));
     testing::WritePem(dir / "3.pem",
-                      IssueUnder(otherCa, NameSpec{"Второй", "Второй", "В", "", "", ""}, "0A0B"));
+                      IssueUnder(otherCa, NameParts{"Второй", "Второй", "В", "", "", ""}, "0A0B"));
     PanelUnderTest ui;
     QVERIFY(ui.panel.FillCertList(dir.path(), "0a0b"));
     QCOMPARE(ui.Items(), QStringList({"Первый А", "Средний Б", "Второй В"}));
@@ -209,7 +211,7 @@ void CertInfoTest::aStoreThatCannotBeOpenedListsNothing() {
 void CertInfoTest::anEmptyListSelectsNothingAndLeavesTheView() {
     TempDir dir;
     testing::WritePem(dir / "old.pem",
-                      IssueUnder(store_.ca, NameSpec{"Старый", "", "", "", "", ""}, "0E",
+                      IssueUnder(store_.ca, NameParts{"Старый", "", "", "", "", ""}, "0E",
                                  Clock::now() - hours(48), Clock::now() - hours(24)));
     PanelUnderTest ui;
     ui.viewer.setHtml("before");
@@ -228,8 +230,9 @@ void CertInfoTest::hundredsOfCertificates() {
         std::snprintf(serial, sizeof serial, "%04X", 0x1000 + i);
         char name[32];
         std::snprintf(name, sizeof name, "%03d", i);
-        testing::WritePem(dir / (std::string(name) + ".pem"),
-                          IssueUnder(store_.ca, NameSpec{"", "Фамилия", name, "", "", ""}, serial));
+        testing::WritePem(
+            dir / (std::string(name) + ".pem"),
+            IssueUnder(store_.ca, NameParts{"", "Фамилия", name, "", "", ""}, serial));
     }
     PanelUnderTest ui;
     QVERIFY(ui.panel.FillCertList(dir.path(), "112b"));
@@ -246,8 +249,8 @@ void CertInfoTest::hundredsOfCertificates() {
 void CertInfoTest::detailsFragmentIsExact() {
     TempDir dir;
     testing::WritePem(dir / "c.pem", IssueUnder(store_.ca,
-                                                NameSpec{"Иванов Иван", "Иванов", "Иван",
-                                                         "ООО Ромашка", "Бухгалтерия", "RU"},
+                                                NameParts{"Иванов Иван", "Иванов", "Иван",
+                                                          "ООО Ромашка", "Бухгалтерия", "RU"},
                                                 "0A0B0C0D", kNotBefore, kNotAfter));
     const auto store = OpenOne(dir.path());
     const std::string expected =
@@ -284,13 +287,13 @@ void CertInfoTest::detailsFragmentIsExact() {
 
 void CertInfoTest::namePartsAreEscaped() {
     TempDir dir;
-    CertSpec caSpec;
-    caSpec.subject = NameSpec{"УЦ <i>x</i>", "", "", "A&B <br/>CN: Подделка", "", "RU"};
-    caSpec.serialHex = "0CA3";
-    const TestCert ca = testing::MakeCa(caSpec);
+    CertRecipe caRecipe;
+    caRecipe.subject = NameParts{"УЦ <i>x</i>", "", "", "A&B <br/>CN: Подделка", "", "RU"};
+    caRecipe.serialHex = "0CA3";
+    const TestCert ca = testing::MakeCa(caRecipe);
     testing::WritePem(
         dir / "c.pem",
-        IssueUnder(ca, NameSpec{"Петров", "Петров&", "<Петр>", "<b>Рога</b> & Копыта", "", ""},
+        IssueUnder(ca, NameParts{"Петров", "Петров&", "<Петр>", "<b>Рога</b> & Копыта", "", ""},
                    "21", kNotBefore, kNotAfter));
     const auto store = OpenOne(dir.path());
     const QString html = QString::fromStdString(GetCertInfoHtml(OnlyCert(store), Dots()));
@@ -315,7 +318,7 @@ void CertInfoTest::namePartsAreEscaped() {
 
 void CertInfoTest::emptyNamesLeaveOutOptionalLines() {
     TempDir dir;
-    testing::WritePem(dir / "c.pem", IssueUnder(store_.ca, NameSpec{"", "", "", "", "", ""}, "22",
+    testing::WritePem(dir / "c.pem", IssueUnder(store_.ca, NameParts{"", "", "", "", "", ""}, "22",
                                                 kNotBefore, kNotAfter));
     const auto store = OpenOne(dir.path());
     const std::string html = GetCertInfoHtml(OnlyCert(store), Dots());

@@ -166,11 +166,11 @@ void BatchDialogTest::aFailingJobThenARetryWithAnotherCertificate() {
     TempDir dir;
     testing::WritePem(
         dir / "1-protected.pem",
-        IssueUnder(store_.ca, NameSpec{"Защищенный", "Защищенный", "Ключ", "", "", ""}, "0901"),
+        IssueUnder(store_.ca, NameParts{"Защищенный", "Защищенный", "Ключ", "", "", ""}, "0901"),
         {.keyPassword = std::string("secret")});
     testing::WritePem(
         dir / "2-open.pem",
-        IssueUnder(store_.ca, NameSpec{"Открытый", "Открытый", "Ключ", "", "", ""}, "0902"));
+        IssueUnder(store_.ca, NameParts{"Открытый", "Открытый", "Ключ", "", "", ""}, "0902"));
     TJobList jobs = ThreeJobs();
     TFSignFiles dialog(RealEnvironment(dir.path()), Sha256Options(), jobs);
     QVERIFY(dialog.Prepare(""));

@@ -183,9 +183,10 @@ void MessageDialogTest::panelsRemoved() {
 
 void MessageDialogTest::noValidCertificateLeavesSignDisabled() {
     TempDir dir;
-    testing::WritePem(dir / "old.pem", IssueUnder(store_.ca, NameSpec{"Старый", "", "", "", "", ""},
-                                                  "0E", Clock::now() - std::chrono::hours(48),
-                                                  Clock::now() - std::chrono::hours(24)));
+    testing::WritePem(
+        dir / "old.pem",
+        IssueUnder(store_.ca, NameParts{"Старый", "", "", "", "", ""}, "0E",
+                   Clock::now() - std::chrono::hours(48), Clock::now() - std::chrono::hours(24)));
     Setup setup(dir.path());
     TFSignMsgDialog dialog(setup.environment, setup.options);
     QVERIFY(dialog.Prepare(WriteMessage("<p>x</p>"), false));

@@ -130,7 +130,7 @@ private:
     void WriteProtectedStore(const std::filesystem::path& folder) const {
         testing::WritePem(
             folder / "protected.pem",
-            IssueUnder(store_.ca, NameSpec{"Ключ", "Сидоров", "Сидор", "", "", ""}, "33"),
+            IssueUnder(store_.ca, NameParts{"Ключ", "Сидоров", "Сидор", "", "", ""}, "33"),
             {.keyPassword = std::string("secret")});
     }
 
