@@ -1,8 +1,10 @@
 #pragma once
 // DetachedWorkers: the service workers of one kind, each on a detached thread of its own that
 // frees the worker when its run ends. A run's end can be awaited, and a host about to end
-// terminates every run still going and waits for them.
+// terminates every run still going and waits for them. DetachedWorker: the base of such a
+// worker class.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -53,6 +55,62 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Entry> running_;
+};
+
+// The life of a worker class Derived whose workers run once each on a thread of their own:
+// started by Launch, terminated from any thread, awaited, and listed among the workers of
+// their class for a host about to end. Derived provides Execute() (the run; what it throws
+// is dropped) and CancelCall() (ends the call under way at once, from any thread).
+template <class Derived>
+class DetachedWorker {
+public:
+    // From any thread: marks the worker terminated and ends the call under way.
+    void Terminate() {
+        terminated_ = true;
+        static_cast<Derived*>(this)->CancelCall();
+    }
+    bool Terminated() const { return terminated_; }
+    // True once the run has ended (waits at most timeout).
+    [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout) const {
+        return run_->WaitFor(timeout);
+    }
+
+    // Every worker of this class that has not ended yet: terminated, or waited for (at most
+    // timeout; true when none is left).
+    static void TerminateAll() { Workers().TerminateAll(); }
+    [[nodiscard]] static bool WaitForAll(std::chrono::milliseconds timeout) {
+        return Workers().WaitForAll(timeout);
+    }
+
+protected:
+    DetachedWorker() = default;
+    ~DetachedWorker() = default;
+
+    // Starts worker's run on its own thread; the thread holds the worker until the run ends.
+    static void Launch(const std::shared_ptr<Derived>& worker) {
+        const std::weak_ptr<Derived> handle = worker;
+        static_cast<DetachedWorker&>(*worker).run_ = Workers().Start(
+            [worker]() {
+                try {
+                    worker->Execute();
+                } catch (...) {
+                    // A hand-over failed on the window's side: the run ends without a word.
+                }
+            },
+            [handle] {
+                if (auto live = handle.lock())
+                    live->Terminate();
+            });
+    }
+
+private:
+    static DetachedWorkers& Workers() {
+        static DetachedWorkers workers;
+        return workers;
+    }
+
+    std::atomic<bool> terminated_{false};
+    std::shared_ptr<const DetachedWorkers::Run> run_;
 };
 
 }  // namespace korvalo

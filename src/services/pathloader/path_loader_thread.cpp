@@ -1,26 +1,9 @@
 #include "services/pathloader/path_loader_thread.h"
 
-#include <atomic>
-
 #include "core/detached_workers.h"
 #include "core/text.h"
 
 namespace korvalo {
-
-// Whether the worker was terminated.
-struct TPathLoaderThread::Control {
-    std::atomic<bool> terminated{false};
-};
-
-namespace {
-
-// The path loader's workers that have not ended, for a host that is about to end.
-DetachedWorkers& AllWorkers() {
-    static DetachedWorkers workers;
-    return workers;
-}
-
-}  // namespace
 
 std::string TPathLoaderThread::TranslateHttpError(int statusCode, const std::string& message) {
     switch (statusCode) {
@@ -54,9 +37,7 @@ std::string TPathLoaderThread::TranslateHttpError(int statusCode, const std::str
 }
 
 TPathLoaderThread::TPathLoaderThread(Callbacks callbacks, SoapClientOptions soap)
-    : FdmPathLoader(std::move(soap)),
-      callbacks_(std::move(callbacks)),
-      control_(std::make_shared<Control>()) {}
+    : FdmPathLoader(std::move(soap)), callbacks_(std::move(callbacks)) {}
 
 TPathLoaderThread::~TPathLoaderThread() = default;
 
@@ -69,41 +50,12 @@ std::shared_ptr<TPathLoaderThread> TPathLoaderThread::Create(Callbacks callbacks
     };
     std::shared_ptr<TPathLoaderThread> worker =
         std::make_shared<Constructible>(std::move(callbacks), std::move(soap));
-    const std::weak_ptr<TPathLoaderThread> handle = worker;
-    worker->run_ = AllWorkers().Start(
-        [worker]() {
-            try {
-                worker->Execute();
-            } catch (...) {
-                // A hand-over failed on the window's side: the attempt ends without a word.
-            }
-        },
-        [handle] {
-            if (auto live = handle.lock())
-                live->Terminate();
-        });
+    Launch(worker);
     return worker;
 }
 
-void TPathLoaderThread::Terminate() {
-    control_->terminated = true;
+void TPathLoaderThread::CancelCall() {
     FdmPathLoader.Cancel();
-}
-
-bool TPathLoaderThread::Terminated() const {
-    return control_->terminated;
-}
-
-bool TPathLoaderThread::WaitFor(std::chrono::milliseconds timeout) const {
-    return run_->WaitFor(timeout);
-}
-
-void TPathLoaderThread::TerminateAll() {
-    AllWorkers().TerminateAll();
-}
-
-bool TPathLoaderThread::WaitForAll(std::chrono::milliseconds timeout) {
-    return AllWorkers().WaitForAll(timeout);
 }
 
 void TPathLoaderThread::Report(const std::exception& failure) {

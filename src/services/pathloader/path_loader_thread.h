@@ -42,7 +42,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class TPathLoaderThread {
+class TPathLoaderThread : public DetachedWorker<TPathLoaderThread> {
 public:
     struct Callbacks {
         TGetDataFromPLComponent FGetDataFromComponent;
@@ -60,27 +60,20 @@ public:
     TPathLoaderThread(const TPathLoaderThread&) = delete;
     TPathLoaderThread& operator=(const TPathLoaderThread&) = delete;
 
-    // From any thread: the network call under way ends at once (within 100 ms) and no further
-    // call is made; no callback is called after the worker notices (the window must still
-    // ignore a hand-over that was already on its way).
-    void Terminate();
-    bool Terminated() const;
-    // True once the run has ended (waits at most timeout).
-    [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout) const;
-
-    // Every worker that has not ended yet: terminated, or waited for (at most timeout; true
-    // when none is left). For a host about to end.
-    static void TerminateAll();
-    [[nodiscard]] static bool WaitForAll(std::chrono::milliseconds timeout);
+    // Terminate (from any thread): the network call under way ends at once (within 100 ms)
+    // and no further call is made; no callback is called after the worker notices (the window
+    // must still ignore a hand-over that was already on its way). TerminateAll and WaitForAll:
+    // for a host about to end.
 
     // The path loader's text for a transport failure: its status code, or for a failure
     // without an answer the WinHTTP error number with the transport's English message.
     static std::string TranslateHttpError(int statusCode, const std::string& message);
 
 private:
-    struct Control;
+    friend class DetachedWorker<TPathLoaderThread>;
     TPathLoaderThread(Callbacks callbacks, SoapClientOptions soap);
     void Execute();
+    void CancelCall();
     void Report(const std::exception& failure);
 
     // Fields of one attempt, in the order of the service exchange.
@@ -96,8 +89,6 @@ private:
     SoapClient FdmPathLoader;  // the worker's own SOAP client
     int FErrorCode = 0;        // -1 after a refusal; the last transport failure's status code
     Callbacks callbacks_;
-    std::shared_ptr<Control> control_;
-    std::shared_ptr<const DetachedWorkers::Run> run_;
 };
 
 }  // namespace korvalo

@@ -1,20 +1,8 @@
 #include "services/update/update_thread.h"
 
-#include <atomic>
-
 #include "core/text.h"
 
 namespace korvalo {
-
-namespace {
-
-// The update workers that have not ended, for a host that is about to end.
-DetachedWorkers& AllWorkers() {
-    static DetachedWorkers workers;
-    return workers;
-}
-
-}  // namespace
 
 std::string TUpdateThread::TranslateHttpError(int statusCode, const std::string& message) {
     switch (statusCode) {
@@ -46,9 +34,7 @@ std::string TUpdateThread::TranslateHttpError(int statusCode, const std::string&
 }
 
 TUpdateThread::TUpdateThread(Callbacks callbacks, SoapClientOptions soap)
-    : FDataModuleUpdateThread(std::move(soap)),
-      callbacks_(std::move(callbacks)),
-      terminated_(std::make_shared<std::atomic<bool>>(false)) {}
+    : FDataModuleUpdateThread(std::move(soap)), callbacks_(std::move(callbacks)) {}
 
 TUpdateThread::~TUpdateThread() = default;
 
@@ -60,41 +46,12 @@ std::shared_ptr<TUpdateThread> TUpdateThread::Create(Callbacks callbacks, SoapCl
     };
     std::shared_ptr<TUpdateThread> worker =
         std::make_shared<Constructible>(std::move(callbacks), std::move(soap));
-    const std::weak_ptr<TUpdateThread> handle = worker;
-    worker->run_ = AllWorkers().Start(
-        [worker]() {
-            try {
-                worker->Execute();
-            } catch (...) {
-                // A hand-over failed on the window's side: the check ends without a word.
-            }
-        },
-        [handle] {
-            if (auto live = handle.lock())
-                live->Terminate();
-        });
+    Launch(worker);
     return worker;
 }
 
-void TUpdateThread::Terminate() {
-    *terminated_ = true;
+void TUpdateThread::CancelCall() {
     FDataModuleUpdateThread.HTTPRIO.Cancel();
-}
-
-bool TUpdateThread::Terminated() const {
-    return *terminated_;
-}
-
-bool TUpdateThread::WaitFor(std::chrono::milliseconds timeout) const {
-    return run_->WaitFor(timeout);
-}
-
-void TUpdateThread::TerminateAll() {
-    AllWorkers().TerminateAll();
-}
-
-bool TUpdateThread::WaitForAll(std::chrono::milliseconds timeout) {
-    return AllWorkers().WaitForAll(timeout);
 }
 
 void TUpdateThread::Execute() {

@@ -3,7 +3,6 @@
 // for the software identifier, the version, the service's address and the proxy, calls
 // CheckVersionNew and hands the verdict, or the failure, back.
 
-#include <atomic>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -41,7 +40,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class TUpdateThread {
+class TUpdateThread : public DetachedWorker<TUpdateThread> {
 public:
     struct Callbacks {
         TGetDataFromForm FGetDataFromForm;
@@ -58,18 +57,9 @@ public:
     TUpdateThread(const TUpdateThread&) = delete;
     TUpdateThread& operator=(const TUpdateThread&) = delete;
 
-    // From any thread: the call under way ends at once (within 100 ms) and no callback is
-    // called after the worker notices (the window must still ignore a hand-over that was
-    // already on its way).
-    void Terminate();
-    bool Terminated() const;
-    // True once the run has ended (waits at most timeout).
-    [[nodiscard]] bool WaitFor(std::chrono::milliseconds timeout) const;
-
-    // Every worker that has not ended yet: terminated, or waited for (at most timeout; true
-    // when none is left). For a host about to end.
-    static void TerminateAll();
-    [[nodiscard]] static bool WaitForAll(std::chrono::milliseconds timeout);
+    // Terminate (from any thread): the call under way ends at once (within 100 ms) and no
+    // callback is called after the worker notices (the window must still ignore a hand-over
+    // that was already on its way). TerminateAll and WaitForAll: for a host about to end.
 
     // The update worker's text for a transport failure: its status code, or for a failure
     // without an answer the WinHTTP error number with the transport's English message. Its
@@ -77,8 +67,10 @@ public:
     static std::string TranslateHttpError(int statusCode, const std::string& message);
 
 private:
+    friend class DetachedWorker<TUpdateThread>;
     TUpdateThread(Callbacks callbacks, SoapClientOptions soap);
     void Execute();
+    void CancelCall();
 
     // Fields of the version check, in the order of the exchange.
     std::string FSoftwareID;
@@ -91,8 +83,6 @@ private:
     std::string FErrMsg;
     TDataModuleUpdateThread FDataModuleUpdateThread;
     Callbacks callbacks_;
-    std::shared_ptr<std::atomic<bool>> terminated_;
-    std::shared_ptr<const DetachedWorkers::Run> run_;
 };
 
 }  // namespace korvalo
