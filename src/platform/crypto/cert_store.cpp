@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
 #include <openssl/err.h>
 #include <openssl/objects.h>
 
+#include "core/paths.h"
 #include "platform/crypto/crypt_message.h"
 #include "platform/crypto/pem_file.h"
 #include "platform/crypto/pkcs12_file.h"
@@ -156,17 +156,9 @@ bool EnsureCertStoreFolder(const fs::path& folder) {
     if (folder.empty())
         return false;
     std::error_code ec;
-    if (fs::is_directory(folder, ec))
-        return true;
     // Each missing folder on the way is made private to the user, as the folders of a fresh
     // account's data directory are.
-    fs::path partial;
-    for (const fs::path& part : folder) {
-        partial /= part;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return fs::is_directory(folder, ec);
+    return fs::is_directory(folder, ec) || CreatePrivateFolders(folder.string());
 }
 
 std::unique_ptr<CertStore> CertStore::Open(const fs::path& folder, const StoreTokens& tokens) {
