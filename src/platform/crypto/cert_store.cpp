@@ -1,7 +1,6 @@
 #include "platform/crypto/cert_store.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
