@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "common/bench_data.h"
 #include "core/base64.h"
 #include "services/delivery/upload.h"
 #include "services/endpoint/dispatcher.h"
@@ -48,16 +49,6 @@ class NoIdCard : public IIdCardBatchSigner {
 public:
     int SignMultipleFile(TJobList&) override { return kResultClosed; }
 };
-
-std::string RandomBytes(std::size_t n, std::mt19937_64& rng) {
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; i += 8) {
-        const std::uint64_t v = rng();
-        for (std::size_t k = 0; k < 8 && i + k < n; ++k)
-            out[i + k] = static_cast<char>(v >> (8 * k));
-    }
-    return out;
-}
 
 // The machine's load averages (1, 5 and 15 minutes), as /proc/loadavg tells them.
 std::string LoadAverage() {
@@ -113,17 +104,12 @@ int Run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);  // as the host: the dialog closing ends nothing
 
     testing::TempDir work;
-    testing::CertRecipe recipe;
-    recipe.subject = {"Bench RSA", "", "", "", "", ""};
-    recipe.serialHex = "0A0B0C0D";
-    const testing::CaAndCert rsa =
-        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, recipe);
-    testing::WritePem(work / "1-rsa.pem", rsa.cert);
+    const testing::CaAndCert rsa = bench::WriteBenchRsa(work.path());
     std::mt19937_64 rng(20240305);
     std::vector<std::string> documents;
     documents.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
-        documents.push_back(RandomBytes(size, rng));
+        documents.push_back(bench::RandomBytes(size, rng));
 
     // The program's parts, as the host puts them together.
     QtLogSink log;

@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "common/bench_data.h"
 #include "core/log_sink.h"
 #include "services/engines/criptsign.h"
 #include "support/cert_fixture.h"
@@ -35,16 +36,6 @@ public:
     void ClearInfo() override {}
     std::size_t LogLength() const override { return 0; }
 };
-
-std::string RandomBytes(std::size_t n, std::mt19937_64& rng) {
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; i += 8) {
-        const std::uint64_t v = rng();
-        for (std::size_t k = 0; k < 8 && i + k < n; ++k)
-            out[i + k] = static_cast<char>(v >> (8 * k));
-    }
-    return out;
-}
 
 // Peak resident memory of this process in KiB (VmHWM), and resetting it.
 long PeakRssKib() {
@@ -102,12 +93,7 @@ int SignOneFile(const std::string& file) {
     NullLog log;
     SigningOptions options;
     options.hashAlgOID = kSha256;
-    testing::CertRecipe recipe;
-    recipe.subject = {"Bench RSA", "", "", "", "", ""};
-    recipe.serialHex = "0A0B0C0D";
-    const testing::CaAndCert rsa =
-        testing::MakeCaAndCert({"Bench CA", "", "", "Korvalo", "", "DE"}, recipe);
-    testing::WritePem(store / "1-rsa.pem", rsa.cert);
+    const testing::CaAndCert rsa = bench::WriteBenchRsa(store.path());
     const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
     const auto start = std::chrono::steady_clock::now();
     TSign sign(context, file, rsa.cert.SerialText());
@@ -132,18 +118,12 @@ int main(int argc, char** argv) {
     options.hashAlgOID = kSha256;
     const TSignContext context{log, options, store.path(), nullptr, nullptr, nullptr, {}};
 
-    const testing::NameParts caName{"Bench CA", "", "", "Korvalo", "", "DE"};
-    testing::CertRecipe rsaRecipe;
-    rsaRecipe.subject = {"Bench RSA", "", "", "", "", ""};
-    rsaRecipe.serialHex = "0A0B0C0D";
-    rsaRecipe.key = testing::KeyKind::Rsa2048;
-    testing::CertRecipe ecRecipe = rsaRecipe;
+    testing::CertRecipe ecRecipe = bench::BenchRsaRecipe();
     ecRecipe.subject.cn = "Bench EC";
     ecRecipe.serialHex = "0E0C0E0C";
     ecRecipe.key = testing::KeyKind::EcP256;
-    testing::CaAndCert rsa = testing::MakeCaAndCert(caName, rsaRecipe);
+    testing::CaAndCert rsa = bench::WriteBenchRsa(store.path());
     testing::TestCert ec = testing::IssueCert(rsa.ca, ecRecipe);
-    testing::WritePem(store / "1-rsa.pem", rsa.cert);
     testing::WritePem(store / "2-ec.pem", ec);
 
     std::mt19937_64 rng(20240305);
@@ -151,7 +131,7 @@ int main(int argc, char** argv) {
     // ---- single mode, 100 MiB ------------------------------------------------------------
     {
         const std::filesystem::path big = work / "big.bin";
-        testing::WriteBytes(big, RandomBytes(kBigFile, rng));
+        testing::WriteBytes(big, bench::RandomBytes(kBigFile, rng));
         const long before = PeakRssKib();
         const bool reset = ResetPeakRss();
         const long baseline = PeakRssKib();
@@ -175,7 +155,7 @@ int main(int argc, char** argv) {
     TJobList jobs;
     jobs.reserve(kJobs);
     for (int i = 0; i < kJobs; ++i)
-        jobs.push_back({std::to_string(i), RandomBytes(kJobSize, rng), "", ""});
+        jobs.push_back({std::to_string(i), bench::RandomBytes(kJobSize, rng), "", ""});
     const double dataMib = kJobs * kJobSize / 1048576.0;
 
     struct Run {
