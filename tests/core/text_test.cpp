@@ -47,7 +47,7 @@ TEST(DecodeUtf8Bytes, TextBesideBytes) {
         // Characters up to U+00FF that are text («, » and a no-break space) beside Cyrillic.
         {"«Иван»\u00A0", "«Иван»\u00A0"},
         {"日本", "日本"},
-        // Only characters up to U+00FF: the Part's decoding, invalid bytes as U+FFFD.
+        // Only characters up to U+00FF: the byte-wise decoding, invalid bytes as U+FFFD.
         {"«x»", "\uFFFDx\uFFFD"},
         {FromLatin1("\xD0\x9F\xD0"), "П\uFFFD"},
     };
