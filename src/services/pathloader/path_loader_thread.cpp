@@ -2,38 +2,14 @@
 
 #include "core/detached_workers.h"
 #include "core/text.h"
+#include "services/soap/transport_error_text.h"
 
 namespace korvalo {
 
 std::string TPathLoaderThread::TranslateHttpError(int statusCode, const std::string& message) {
-    switch (statusCode) {
-        case 400:
-            return "Плохой запрос";
-        case 401:
-            return "Не авторизован";
-        case 403:
-            return "Запрещено";
-        case 404:
-            return "Ресурс не найден";
-        case 407:
-            return "Необходима авторизация прокси";
-        case 408:
-            return "Время ожидания истекло";
-        case 500:
-            return "Внутренняя ошибка сервера";
-        case 502:
-            return "Плохой шлюз";
-        case 503:
-            return "Сервис недоступен";
-        default:
-            break;
-    }
-    const std::string lower = ToLowerAscii(message);
-    if (lower.find("a connection with the server could not be established") != std::string::npos)
-        return "Невозможно установить соединение с сервером";
-    if (lower.find("the connection with the server was reset") != std::string::npos)
-        return "Соединение с сервером было сброшено";
-    return message;
+    return TransportErrorText(
+        statusCode, message,
+        {"Плохой запрос", "Плохой шлюз", "Соединение с сервером было сброшено"});
 }
 
 TPathLoaderThread::TPathLoaderThread(Callbacks callbacks, SoapClientOptions soap)

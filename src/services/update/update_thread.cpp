@@ -1,36 +1,13 @@
 #include "services/update/update_thread.h"
 
 #include "core/text.h"
+#include "services/soap/transport_error_text.h"
 
 namespace korvalo {
 
 std::string TUpdateThread::TranslateHttpError(int statusCode, const std::string& message) {
-    switch (statusCode) {
-        case 400:
-            return "Некорректный запрос";
-        case 401:
-            return "Не авторизован";
-        case 403:
-            return "Запрещено";
-        case 404:
-            return "Ресурс не найден";
-        case 407:
-            return "Необходима авторизация прокси";
-        case 408:
-            return "Время ожидания истекло";
-        case 500:
-            return "Внутренняя ошибка сервера";
-        case 502:
-            return "Некорректный шлюз";
-        case 503:
-            return "Сервис недоступен";
-        default:
-            break;
-    }
-    if (ToLowerAscii(message).find("a connection with the server could not be established") !=
-        std::string::npos)
-        return "Невозможно установить соединение с сервером";
-    return message;
+    return TransportErrorText(statusCode, message,
+                              {"Некорректный запрос", "Некорректный шлюз", nullptr});
 }
 
 TUpdateThread::TUpdateThread(Callbacks callbacks, SoapClientOptions soap)
