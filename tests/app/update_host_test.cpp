@@ -10,6 +10,7 @@
 #include "support/files.h"
 #include "support/qt/update_desk.h"
 #include "support/qt/when_modal.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
@@ -45,8 +46,7 @@ private:
         options.systemProxy = std::make_shared<testing::FakeSystemProxy>();
         options.pathLoader.browserProxies = [] { return BrowserProxies{}; };
         options.pathLoader.openUrl = [](const std::string&) {};
-        options.pathLoader.soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-        options.pathLoader.soap.systemNoProxy = "";
+        options.pathLoader.soap = testing::IsolatedSoapOptions();
         options.updateWindows.soap = options.pathLoader.soap;
         options.updateComp.module = std::make_shared<UpdateModuleSlot>(options.pathLoader.soap);
         return options;

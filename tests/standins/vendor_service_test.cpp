@@ -12,6 +12,7 @@
 #include "support/files.h"
 #include "support/http_exchange.h"
 #include "support/raw_client.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
@@ -32,10 +33,7 @@ struct PathAnswer {
 PathAnswer AskPaths(const VendorServiceProcess& service, const std::string& softwareId,
                     const std::string& menuId,
                     const std::string& endpointPath = "/scripts/PathLoaderSrv.dll") {
-    SoapClientOptions options;
-    options.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-    options.systemNoProxy = "";
-    SoapClient client(options);
+    SoapClient client(testing::IsolatedSoapOptions());
     client.SetURL(service.Url(endpointPath) + kPathLoaderSrvPath);
     PathLoaderSrvClient srv(client);
     PathAnswer answer;

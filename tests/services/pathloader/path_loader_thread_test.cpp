@@ -14,6 +14,7 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/processes.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
@@ -50,10 +51,7 @@ struct Window {
             std::lock_guard lock(mutex);
             error.emplace(e.what(), code);
         };
-        SoapClientOptions soap;
-        soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-        soap.systemNoProxy = "";
-        return TPathLoaderThread::Create(std::move(callbacks), std::move(soap));
+        return TPathLoaderThread::Create(std::move(callbacks), testing::IsolatedSoapOptions());
     }
 
     // Runs one attempt to its end.

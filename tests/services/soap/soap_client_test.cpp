@@ -12,6 +12,7 @@
 #include "support/capture_server.h"
 #include "support/delivery_doubles.h"
 #include "support/files.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 
@@ -25,14 +26,6 @@ using testing::ReplyWith;
 using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
-
-// A client that takes no proxy from this machine unless given one.
-SoapClientOptions Options(SystemProxy system = {}) {
-    SoapClientOptions options;
-    options.systemProxy = std::make_shared<testing::FakeSystemProxy>(std::move(system));
-    options.systemNoProxy = "";
-    return options;
-}
 
 SoapCall PathLoaderCall() {
     SoapCall call;
@@ -72,7 +65,7 @@ TEST(SoapClient, TheRequestBytesOnTheWire) {
             {"Content-Type: text/xml"});
     };
     CaptureServer server(options);
-    SoapClient client(Options());
+    SoapClient client(testing::IsolatedSoapOptions());
     client.SetURL(server.Url("/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv"));
     const SoapCall call = PathLoaderCall();
     const SoapAnswer answer = client.Invoke(call);
@@ -98,7 +91,7 @@ TEST(SoapClient, AgainstTheStandInInEveryEncoding) {
                              {"--multiref"},
                              {"--multiref", "--schema", "1999"}}) {
         VendorServiceProcess service(args);
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         PathLoaderSrvClient srv(client);
         std::string menu, paths, msg = "stale";
@@ -112,7 +105,7 @@ TEST(SoapClient, AgainstTheStandInInEveryEncoding) {
 
 TEST(SoapClient, TheUpdateServicesFourOperations) {
     VendorServiceProcess service;
-    SoapClient client(Options());
+    SoapClient client(testing::IsolatedSoapOptions());
     client.SetURL(service.Url("/soap/IUpdateSrv"));
     auto inOut = [](std::vector<SoapParameter> in) {
         in.push_back(SoapParameter::String("strErrMsg", ""));
@@ -147,7 +140,7 @@ TEST(SoapClient, TheUpdateServicesFourOperations) {
 TEST(SoapClient, ErrorStatusesAreTransportFailures) {
     for (const int status : {400, 401, 403, 404, 407, 408, 500, 502, 503}) {
         VendorServiceProcess service({"--status", std::to_string(status)});
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         try {
             (void)client.Invoke(PathLoaderCall());
@@ -170,7 +163,7 @@ TEST(SoapClient, AProxyChallengeFailsWith407AndAsksNobody) {
         return ReplyWith(407, "login", {"Proxy-Authenticate: Basic realm=\"corp\""});
     };
     CaptureServer proxy(options);
-    SoapClient client(Options());
+    SoapClient client(testing::IsolatedSoapOptions());
     client.SetURL("http://vendor.invalid/scripts/PathLoaderSrv.dll/soap/IPathLoaderSrv");
     client.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
     try {
@@ -187,7 +180,7 @@ TEST(SoapClient, NetworkFailuresCarryTheirNumberAndEnglishText) {
     {
         const std::string url =
             "http://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/soap/x";
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(url);
         try {
             (void)client.Invoke(PathLoaderCall());
@@ -201,7 +194,7 @@ TEST(SoapClient, NetworkFailuresCarryTheirNumberAndEnglishText) {
     }
     {
         VendorServiceProcess service({"--reset"});
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         try {
             (void)client.Invoke(PathLoaderCall());
@@ -217,7 +210,7 @@ TEST(SoapClient, NetworkFailuresCarryTheirNumberAndEnglishText) {
 TEST(SoapClient, FaultsAndGarbageAreNoTransportFailures) {
     {
         VendorServiceProcess service({"--fault", "Сервис на обслуживании"});
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         EXPECT_THROW(
             try { (void)client.Invoke(PathLoaderCall()); } catch (const SoapFault& e) {
@@ -228,7 +221,7 @@ TEST(SoapClient, FaultsAndGarbageAreNoTransportFailures) {
     }
     {
         VendorServiceProcess service({"--garbage"});
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         try {
             (void)client.Invoke(PathLoaderCall());
@@ -243,7 +236,7 @@ TEST(SoapClient, FaultsAndGarbageAreNoTransportFailures) {
     {
         // The stand-in checks the action: a wrong one is the client's fault.
         VendorServiceProcess service;
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         SoapCall call = PathLoaderCall();
         call.action = "urn:other#GetDllPathAndMenu";
@@ -253,7 +246,7 @@ TEST(SoapClient, FaultsAndGarbageAreNoTransportFailures) {
 
 TEST(SoapClient, CancelEndsAHangingCallWithinASecondAndEveryLaterOne) {
     VendorServiceProcess service({"--hang"});
-    SoapClient client(Options());
+    SoapClient client(testing::IsolatedSoapOptions());
     client.SetURL(PathLoaderUrl(service));
     std::chrono::steady_clock::time_point cancelledAt;
     std::thread canceller([&] {
@@ -272,7 +265,7 @@ TEST(SoapClient, ThroughAProxyWithCredentialsAndTheSystemsProxy) {
     testing::TinyProxy proxy("alice", "secret");
     VendorServiceProcess service;
     {
-        SoapClient client(Options());
+        SoapClient client(testing::IsolatedSoapOptions());
         client.SetURL(PathLoaderUrl(service));
         client.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
         client.SetProxyUserName("alice");
@@ -283,7 +276,7 @@ TEST(SoapClient, ThroughAProxyWithCredentialsAndTheSystemsProxy) {
     }
     {
         // No proxy set: the system's is used, with the credentials given.
-        SoapClient client(Options({"127.0.0.1", proxy.Port()}));
+        SoapClient client(testing::IsolatedSoapOptions({"127.0.0.1", proxy.Port()}));
         client.SetURL(PathLoaderUrl(service));
         client.SetProxyUserName("alice");
         client.SetProxyPassword("wrong");

@@ -15,6 +15,7 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/processes.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "support/wait.h"
@@ -29,13 +30,6 @@ using testing::TempDir;
 using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
-
-SoapClientOptions Direct() {
-    SoapClientOptions soap;
-    soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-    soap.systemNoProxy = "";
-    return soap;
-}
 
 // A catalog whose newest Korvalo is 2.0.0.0.
 std::string WriteCatalog(const TempDir& dir) {
@@ -62,7 +56,7 @@ TEST(UpdateSrv, CheckVersionNewOnTheWireWithItsInOutValues) {
             {"Content-Type: text/xml"});
     };
     CaptureServer server(options);
-    TDataModuleUpdateThread module(Direct());
+    TDataModuleUpdateThread module(testing::IsolatedSoapOptions());
     module.Configure(server.Url("/base"), "", "", "");
 
     // First with the values a worker starts from, then with others: both go out as they are.
@@ -96,7 +90,7 @@ TEST(UpdateSrv, CheckVersionNewOnTheWireWithItsInOutValues) {
 TEST(UpdateSrv, TheFourOperationsAgainstTheStandIn) {
     TempDir dir;
     VendorServiceProcess service({"--config", WriteCatalog(dir)});
-    UpdateModuleSlot slot(Direct());
+    UpdateModuleSlot slot(testing::IsolatedSoapOptions());
     const std::shared_ptr<IUpdateSrv> client =
         slot.ConnectUpdateService(service.Url("/any/where"), "", "", "");
     ASSERT_NE(slot.Current(), nullptr);
@@ -182,7 +176,7 @@ struct Window {
             std::lock_guard lock(mutex);
             error = e.what();
         };
-        return TUpdateThread::Create(std::move(callbacks), Direct());
+        return TUpdateThread::Create(std::move(callbacks), testing::IsolatedSoapOptions());
     }
 };
 

@@ -28,6 +28,7 @@
 #include "support/capture_server.h"
 #include "support/files.h"
 #include "support/qt/when_modal.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/pathloader/fm_path_loader_connection.h"
@@ -56,8 +57,7 @@ struct Environment {
         PathLoaderEnvironment e;
         e.applicationWindow = [this] { return application; };
         e.browserProxies = [this] { return proxies; };
-        e.soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-        e.soap.systemNoProxy = "";
+        e.soap = testing::IsolatedSoapOptions();
         e.openUrl = [this](const std::string& url) { opened.push_back(url); };
         return e;
     }

@@ -25,6 +25,7 @@
 #include "support/qt/update_desk.h"
 #include "support/qt/when_modal.h"
 #include "support/renovar_standin.h"
+#include "support/soap_options.h"
 #include "support/system_proxy_double.h"
 #include "support/vendor_service_process.h"
 #include "ui/update/fm_splash_renovar.h"
@@ -41,17 +42,10 @@ using vendortest::VendorServiceProcess;
 
 constexpr char kSoftwareId[] = "{2A9EB3FF-6117-4CC4-BC58-647DCFEE6428}";
 
-SoapClientOptions Direct() {
-    SoapClientOptions soap;
-    soap.systemProxy = std::make_shared<testing::FakeSystemProxy>();
-    soap.systemNoProxy = "";
-    return soap;
-}
-
 UpdateWindowsEnvironment Environment(QWidget* application = nullptr) {
     UpdateWindowsEnvironment environment;
     environment.applicationWindow = [application] { return application; };
-    environment.soap = Direct();
+    environment.soap = testing::IsolatedSoapOptions();
     return environment;
 }
 
@@ -305,7 +299,7 @@ private slots:
 
             QtUpdateWindows windows(Environment());
             UpdateCompEnvironment environment;
-            environment.module = std::make_shared<UpdateModuleSlot>(Direct());
+            environment.module = std::make_shared<UpdateModuleSlot>(testing::IsolatedSoapOptions());
             environment.executablePath = (bin / "korvalo").string();
             environment.versionResource = [version] { return VersionResource{version, "korvalo"}; };
             TUpdateComp component(&windows, environment);
