@@ -293,7 +293,8 @@ void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
     std::optional<ConnectionThread> otherRequest;
     QString firstPrompt;
     QString secondPrompt;
-    QWidget* promptOwner = nullptr;
+    // Read while the prompt is open: its owner is gone once the dialog has closed.
+    QString promptOwner;
 
     Scenario scenario;
     scenario
@@ -304,7 +305,9 @@ void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
                   auto* prompt = Top<TFKeyPassword>("FKeyPassword");
                   auto* dialog = Top<TFSignMsgDialog>("FSignMsgDialog");
                   firstPrompt = prompt->LabelPrompt()->text();
-                  promptOwner = prompt->parentWidget();
+                  promptOwner = prompt->parentWidget() != nullptr
+                                    ? prompt->parentWidget()->objectName()
+                                    : QString();
                   QCOMPARE(prompt->windowTitle(), QString("Пароль закрытого ключа"));
                   QVERIFY(prompt->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
                   QCOMPARE(prompt->EdPassword()->echoMode(), QLineEdit::Password);
@@ -345,8 +348,7 @@ void EntryRoutinesTest::aProtectedKeyAsksForItsPassword() {
                  firstPrompt.contains("protected.pem"),
              qPrintable(firstPrompt));
     QVERIFY2(secondPrompt.startsWith("Неверный пароль. "), qPrintable(secondPrompt));
-    QCOMPARE(promptOwner != nullptr ? promptOwner->objectName() : QString(),
-             QString("FSignMsgDialog"));
+    QCOMPARE(promptOwner, QString("FSignMsgDialog"));
     QVERIFY(LogHas(*log_, "строка другого запроса"));
     const testing::CommandResult check =
         VerifyBase64Cms(signature, testing::ReadBytes(file), store_.caFile);
